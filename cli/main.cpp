@@ -1,0 +1,132 @@
+// vortiss: asks the Vortiss library about the user this program runs as, and reports the answer.
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/console.h"
+#include "cli/library.h"
+
+#ifndef _WIN32
+#include "platform/standin/machine_description.h"
+#include "platform/standin/profile.h"
+#endif
+
+namespace {
+
+constexpr int kYes = 0;
+constexpr int kNo = 1;
+constexpr int kUsage = 2;
+constexpr int kCannotRun = 3;
+
+struct HostOptions {
+  std::string machine;
+  std::string debug_log;
+};
+
+void WriteLines(std::wostream& stream, const std::string& text) {
+  if (!text.empty())
+    stream << WideFromUtf8(text) << std::flush;
+}
+
+// CLI11 writes narrow text; the streams here are wide, so its output is routed through them.
+int ReportParseResult(const CLI::App& app, const CLI::ParseError& e) {
+  std::ostringstream out, err;
+  const int code = app.exit(e, out, err);
+  WriteLines(std::wcout, out.str());
+  WriteLines(std::wcerr, err.str());
+  return code == 0 ? 0 : kUsage;
+}
+
+int Answer(bool yes) {
+  std::wcout << (yes ? L"answer: yes" : L"answer: no") << std::endl;
+  return yes ? kYes : kNo;
+}
+
+// Hands the machine profile and the debugger log to the library through its environment,
+// refusing a bad profile before anything runs.
+bool PrepareEnvironment(const HostOptions& options) {
+#ifdef _WIN32
+  if (!options.machine.empty() || !options.debug_log.empty()) {
+    std::wcerr << L"vortiss: --machine and --debug-log belong to the stand-in platform; on "
+                  L"Windows the library asks the system itself"
+               << std::endl;
+    return false;
+  }
+  return true;
+#else
+  namespace fs = std::filesystem;
+  std::string profile = options.machine;
+  if (profile.empty()) {
+    if (const char* inherited = std::getenv("VORTISS_MACHINE"))
+      profile = inherited;
+  }
+  if (!profile.empty()) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(profile, ec);
+    try {
+      standin::CheckProfile(absolute);
+    } catch (const standin::ProfileError& e) {
+      std::wcerr << L"vortiss: machine profile " << WideFromUtf8(profile) << L" refused: "
+                 << WideFromUtf8(e.what()) << std::endl;
+      return false;
+    }
+    setenv("VORTISS_MACHINE", absolute.c_str(), 1);
+  }
+  if (!options.debug_log.empty()) {
+    std::error_code ec;
+    setenv("VORTISS_DEBUG_LOG", fs::absolute(options.debug_log, ec).c_str(), 1);
+  }
+  return true;
+#endif
+}
+
+int RunAdmin(const VortissLibrary& library) {
+  auto check =
+      reinterpret_cast<VortissLibrary::AdministratorCheck>(library.Export("IsUserAdministrator"));
+  if (!check) {
+    std::wcerr << L"vortiss: the library has no IsUserAdministrator" << std::endl;
+    return kCannotRun;
+  }
+  return Answer(check());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  UseConsoleLocale();
+
+  CLI::App app{"Asks Windows security about the user this program runs as."};
+  app.name("vortiss");
+  HostOptions options;
+  app.add_option("--machine", options.machine,
+                 "Machine profile (JSON) for the stand-in platform to play")
+      ->option_text("FILE");
+  app.add_option("--debug-log", options.debug_log, "Append the library's debugger output to FILE")
+      ->option_text("FILE");
+  app.set_version_flag("--version", std::string("vortiss ") + VORTISS_VERSION);
+  app.require_subcommand(1, 1);
+  CLI::App* admin =
+      app.add_subcommand("admin", "Is the user a member of the local Administrators group?");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return ReportParseResult(app, e);
+  }
+
+  if (!PrepareEnvironment(options))
+    return kUsage;
+
+  VortissLibrary library;
+  if (!library.loaded()) {
+    std::wcerr << L"vortiss: " << library.error() << std::endl;
+    return kCannotRun;
+  }
+  if (admin->parsed())
+    return RunAdmin(library);
+  return kUsage;
+}

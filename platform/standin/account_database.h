@@ -1,0 +1,96 @@
+// The accounts of a machine and of the domains it knows: well-known SIDs, BUILTIN aliases,
+// local users and groups, domain users and global groups, with the platform's lookup rules.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/standin/machine_description.h"
+#include "platform/standin/sid_value.h"
+
+namespace standin {
+
+// Where an account lives; lookups see an account only from where it is visible.
+enum class AccountHome { kWellKnown, kBuiltin, kLocal, kDomain };
+
+struct Account {
+  SidValue sid;
+  std::wstring name;    // the name lookups report (translated where the machine says so)
+  std::wstring domain;  // the referenced domain lookups report
+  SID_NAME_USE use = SidTypeUser;
+  AccountHome home = AccountHome::kLocal;
+  int domain_index = -1;        // for kDomain: index into domains()
+  std::vector<size_t> members;  // groups: member accounts in listing order
+  std::wstring english_name;    // the name before translation
+};
+
+struct DomainInfo {
+  std::wstring name;
+  SidValue sid;
+  std::optional<std::wstring> controller;
+};
+
+// Where a lookup runs: the local computer, or the controller of domain `domain_index`.
+struct LookupSite {
+  int domain_index = -1;
+  bool is_local() const { return domain_index < 0; }
+};
+
+class AccountDatabase {
+ public:
+  // Builds the accounts of `description`; throws ProfileError naming the key at fault.
+  explicit AccountDatabase(const MachineDescription& description);
+
+  const std::wstring& computer() const { return computer_; }
+  const SidValue& machine_sid() const { return machine_sid_; }
+  const std::vector<Account>& accounts() const { return accounts_; }
+  const std::vector<DomainInfo>& domains() const { return domains_; }
+
+  // The site a system name denotes (null or empty: the local computer); nullopt when unknown.
+  std::optional<LookupSite> SiteFor(const wchar_t* system) const;
+
+  // Account lookups as seen from `site`; domains themselves resolve with SidTypeDomain.
+  std::optional<size_t> FindBySid(const SidValue& sid, LookupSite site) const;
+  std::optional<size_t> FindByName(std::wstring_view name, LookupSite site) const;
+  // A domain's own SID and name, seen from `site`.
+  struct DomainName {
+    SidValue sid;
+    std::wstring name;
+  };
+  std::optional<DomainName> FindDomainBySid(const SidValue& sid, LookupSite site) const;
+  std::optional<DomainName> FindDomainByName(std::wstring_view name, LookupSite site) const;
+
+  // A local group (BUILTIN alias first, then the computer's own groups) by its bare name.
+  std::optional<size_t> FindLocalGroup(std::wstring_view name) const;
+  // A domain's index by name; nullopt when unknown.
+  std::optional<int> FindDomain(std::wstring_view name) const;
+  // A global group of a domain by its bare name.
+  std::optional<size_t> FindDomainGroup(int domain_index, std::wstring_view name) const;
+
+  // Resolves a profile reference (name, DOMAIN\name, S-1-...) regardless of reachability.
+  std::optional<size_t> ResolveReference(std::wstring_view reference) const;
+
+  std::wstring QualifiedName(const Account& account) const;
+
+ private:
+  bool Visible(const Account& account, LookupSite site) const;
+  size_t Add(Account account);
+  void AddWellKnown();
+  void AddLocalUsers(const MachineDescription& description);
+  void AddLocalGroups(const MachineDescription& description);
+  void AddDomains(const MachineDescription& description);
+  void ResolveMembers(const MachineDescription& description);
+  void ApplyNames(const MachineDescription& description);
+
+  std::wstring computer_;
+  SidValue machine_sid_;
+  std::vector<Account> accounts_;
+  std::vector<DomainInfo> domains_;
+};
+
+// S-1-5-21-a-b-c derived from a name, stable across runs.
+SidValue DerivedDomainSid(std::wstring_view name, DWORD salt);
+
+}  // namespace standin

@@ -1,0 +1,298 @@
+#include "platform/standin/machine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "platform/standin/messages.h"
+#include "platform/standin/profile.h"
+#include "platform/standin/text.h"
+
+namespace standin {
+
+namespace {
+
+std::atomic<std::uint64_t> g_generation{0};
+
+constexpr DWORD kEnabledGroup = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+
+// The calls that a profile may make fail; those that cannot fail on Windows are not listed.
+constexpr std::string_view kFaultableCalls[] = {
+    "AllocateAndInitializeSid",
+    "FreeSid",
+    "CopySid",
+    "EqualSid",
+    "IsValidSid",
+    "ConvertSidToStringSidW",
+    "ConvertStringSidToSidW",
+    "ImpersonateSelf",
+    "RevertToSelf",
+    "OpenThreadToken",
+    "OpenProcessToken",
+    "GetTokenInformation",
+    "CloseHandle",
+    "LookupAccountSidW",
+    "LookupAccountNameW",
+    "NetLocalGroupGetMembers",
+    "NetGroupGetUsers",
+    "NetGetDCName",
+    "NetApiBufferFree",
+    "LocalAlloc",
+    "LocalFree",
+    "FormatMessageA",
+    "FormatMessageW",
+};
+
+std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& description,
+                                                   const AccountDatabase& db) {
+  const auto user = db.ResolveReference(description.user);
+  if (!user)
+    throw ProfileError("user", "no account '" + WideToUtf8(description.user) + "'");
+  const auto& accounts = db.accounts();
+  const Account& u = accounts[*user];
+  if (u.use != SidTypeUser && u.use != SidTypeWellKnownGroup)
+    throw ProfileError("user", "'" + WideToUtf8(description.user) + "' is not a user account");
+
+  auto token = std::make_shared<TokenData>();
+  token->user = u.sid;
+  token->elevated = description.elevated;
+  std::vector<size_t> held;  // accounts whose SIDs the token holds, the user first
+  held.push_back(*user);
+  auto hold = [&](size_t index) {
+    if (std::find(held.begin(), held.end(), index) == held.end()) {
+      held.push_back(index);
+      DWORD attributes = kEnabledGroup;
+      if (!description.elevated && accounts[index].sid == SidValue(5, {SECURITY_BUILTIN_DOMAIN_RID,
+                                                                       DOMAIN_ALIAS_RID_ADMINS}))
+        attributes = SE_GROUP_USE_FOR_DENY_ONLY;
+      token->groups.emplace_back(accounts[index].sid, attributes);
+    }
+  };
+  auto find_sid = [&](const SidValue& sid) {
+    for (size_t i = 0; i < accounts.size(); ++i) {
+      if (accounts[i].sid == sid)
+        return i;
+    }
+    return accounts.size();
+  };
+  hold(find_sid(SidValue(1, {SECURITY_WORLD_RID})));
+  // The user's global groups.
+  for (size_t i = 0; i < accounts.size(); ++i) {
+    const auto& a = accounts[i];
+    if (a.use == SidTypeGroup &&
+        std::find(a.members.begin(), a.members.end(), *user) != a.members.end())
+      hold(i);
+  }
+  const size_t interactive = find_sid(SidValue(5, {SECURITY_INTERACTIVE_RID}));
+  const size_t authenticated = find_sid(SidValue(5, {SECURITY_AUTHENTICATED_USER_RID}));
+  std::vector<size_t> logon = held;
+  logon.push_back(interactive);
+  logon.push_back(authenticated);
+  // Every local group that lists the user or one of the groups above.
+  for (size_t i = 0; i < accounts.size(); ++i) {
+    const auto& a = accounts[i];
+    if (a.use != SidTypeAlias)
+      continue;
+    for (size_t m : a.members) {
+      if (std::find(logon.begin(), logon.end(), m) != logon.end()) {
+        hold(i);
+        break;
+      }
+    }
+  }
+  hold(interactive);
+  hold(authenticated);
+  return token;
+}
+
+std::mutex g_current_mutex;
+std::shared_ptr<Machine> g_current;
+
+std::shared_ptr<Machine> LoadDefaultMachine() {
+  const char* profile = std::getenv("VORTISS_MACHINE");
+  try {
+    if (profile && *profile)
+      return std::make_shared<Machine>(LoadProfile(profile));
+    return std::make_shared<Machine>(HostMirrorDescription());
+  } catch (const ProfileError& e) {
+    std::fprintf(stderr, "vortiss: machine profile %s refused: %s\n",
+                 profile && *profile ? profile : "(host)", e.what());
+    std::fflush(stderr);
+    _exit(2);
+  }
+}
+
+}  // namespace
+
+bool IsFaultableCall(std::string_view name) {
+  return std::find(std::begin(kFaultableCalls), std::end(kFaultableCalls), name) !=
+         std::end(kFaultableCalls);
+}
+
+Machine::Machine(const MachineDescription& description)
+    : description_(description),
+      accounts_(description),
+      process_token_(BuildProcessToken(description, accounts_)),
+      messages_(DefaultMessageTexts()),
+      generation_(++g_generation) {
+  for (const auto& [code, text] : description.messages) {
+    if (text)
+      messages_[code] = *text;
+    else
+      messages_.erase(code);
+  }
+  for (size_t i = 0; i < description.faults.size(); ++i) {
+    const auto& f = description.faults[i];
+    if (!IsFaultableCall(f.call))
+      throw ProfileError("faults[" + std::to_string(i) + "].call",
+                         "'" + f.call + "' is no platform call that can fail");
+  }
+  faults_ = description.faults;
+}
+
+Machine::~Machine() {
+  // Buffers still held are the caller's leak; free the memory so tools see only ours.
+  for (auto& [buffer, kind] : buffers_)
+    std::free(const_cast<void*>(buffer));
+}
+
+const std::wstring* Machine::MessageText(DWORD code) const {
+  const auto it = messages_.find(code);
+  return it == messages_.end() ? nullptr : &it->second;
+}
+
+std::optional<DWORD> Machine::EnterCall(std::string_view name) {
+  std::lock_guard lock(mutex_);
+  auto it = calls_.find(name);
+  if (it == calls_.end())
+    it = calls_.emplace(std::string(name), 0).first;
+  const unsigned n = ++it->second;
+  for (const auto& f : faults_) {
+    if (f.call != name || n <= f.skip)
+      continue;
+    if (!f.times || n - f.skip <= *f.times)
+      return f.error;
+  }
+  return std::nullopt;
+}
+
+unsigned Machine::CallCount(std::string_view name) const {
+  std::lock_guard lock(mutex_);
+  const auto it = calls_.find(name);
+  return it == calls_.end() ? 0 : it->second;
+}
+
+void* Machine::Allocate(BufferKind kind, size_t bytes) {
+  void* buffer = std::calloc(1, bytes ? bytes : 1);
+  if (!buffer)
+    return nullptr;
+  std::lock_guard lock(mutex_);
+  buffers_.emplace(buffer, kind);
+  return buffer;
+}
+
+bool Machine::Release(BufferKind kind, void* buffer) {
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = buffers_.find(buffer);
+    if (it == buffers_.end() || it->second != kind)
+      return false;
+    buffers_.erase(it);
+  }
+  std::free(buffer);
+  return true;
+}
+
+bool Machine::Holds(BufferKind kind, const void* buffer) const {
+  std::lock_guard lock(mutex_);
+  const auto it = buffers_.find(buffer);
+  return it != buffers_.end() && it->second == kind;
+}
+
+LiveResources Machine::Live() const {
+  std::lock_guard lock(mutex_);
+  LiveResources live;
+  for (const auto& [buffer, kind] : buffers_) {
+    switch (kind) {
+      case BufferKind::kNetApi:
+        ++live.net_api_buffers;
+        break;
+      case BufferKind::kLocal:
+        ++live.local_buffers;
+        break;
+      case BufferKind::kSid:
+        ++live.sids;
+        break;
+    }
+  }
+  live.handles = handles_.size();
+  return live;
+}
+
+HANDLE Machine::AddHandle(std::shared_ptr<HandleObject> object) {
+  std::lock_guard lock(mutex_);
+  const std::uintptr_t value = next_handle_;
+  next_handle_ += 4;
+  handles_.emplace(value, std::move(object));
+  return reinterpret_cast<HANDLE>(value);
+}
+
+std::shared_ptr<HandleObject> Machine::FindHandle(HANDLE handle) const {
+  std::lock_guard lock(mutex_);
+  const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+  return it == handles_.end() ? nullptr : it->second;
+}
+
+bool Machine::RemoveHandle(HANDLE handle) {
+  std::shared_ptr<HandleObject> object;  // destroyed outside the lock
+  std::lock_guard lock(mutex_);
+  const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+  if (it == handles_.end())
+    return false;
+  object = std::move(it->second);
+  handles_.erase(it);
+  return true;
+}
+
+void Machine::RecordDebuggerText(std::string text) {
+  std::lock_guard lock(mutex_);
+  debugger_texts_.push_back(std::move(text));
+}
+
+std::vector<std::string> Machine::DebuggerTexts() const {
+  std::lock_guard lock(mutex_);
+  return debugger_texts_;
+}
+
+std::shared_ptr<Machine> CurrentMachine() {
+  std::lock_guard lock(g_current_mutex);
+  if (!g_current)
+    g_current = LoadDefaultMachine();
+  return g_current;
+}
+
+void InstallMachine(const MachineDescription& description) {
+  auto machine = std::make_shared<Machine>(description);
+  std::lock_guard lock(g_current_mutex);
+  g_current = std::move(machine);
+}
+
+void UninstallMachine() {
+  std::lock_guard lock(g_current_mutex);
+  g_current.reset();
+}
+
+LiveResources LiveResourcesNow() {
+  return CurrentMachine()->Live();
+}
+
+unsigned CallCount(std::string_view name) {
+  return CurrentMachine()->CallCount(name);
+}
+
+std::vector<std::string> DebuggerTexts() {
+  return CurrentMachine()->DebuggerTexts();
+}
+
+}  // namespace standin

@@ -1,0 +1,77 @@
+// What a machine is made of: the stand-in's C++ description of a Windows machine. Profiles
+// (JSON) and the host mirror are read into it; tests write it directly.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/standin/win32api.h"
+
+namespace standin {
+
+// A profile or description that cannot make a machine; `key()` names where the fault lies.
+class ProfileError : public std::runtime_error {
+ public:
+  ProfileError(std::string key, const std::string& message)
+      : std::runtime_error(key + ": " + message), key_(std::move(key)) {}
+  const std::string& key() const { return key_; }
+
+ private:
+  std::string key_;
+};
+
+struct UserDescription {
+  std::wstring name;
+  std::optional<DWORD> rid;
+};
+
+// A group and its member references, in listing order.
+struct GroupDescription {
+  std::wstring name;
+  std::vector<std::wstring> members;
+};
+
+struct DomainDescription {
+  std::wstring name;
+  std::optional<std::wstring> sid;
+  // What NetGetDCName returns, such as "\\DC01"; none means the domain is offline.
+  std::optional<std::wstring> controller;
+  std::vector<UserDescription> users;
+  std::vector<GroupDescription> groups;
+};
+
+// A platform call made to fail with `error` after `skip` successful calls, `times` times
+// (every call after `skip` when unset).
+struct FaultDescription {
+  std::string call;
+  DWORD error = 0;
+  unsigned skip = 0;
+  std::optional<unsigned> times;
+};
+
+struct MachineDescription {
+  std::wstring computer = L"WORKSTATION";
+  std::optional<std::wstring> machine_sid;
+  DWORD version_major = 10;
+  DWORD version_minor = 0;
+  // A reference: name, DOMAIN\name or S-1-... .
+  std::wstring user = L"Administrator";
+  bool elevated = true;
+  std::vector<UserDescription> users;
+  // Groups given replace the members of the built-in alias of that name, or create a local group.
+  std::vector<GroupDescription> groups;
+  // SID string to the account name that lookups report for it.
+  std::vector<std::pair<std::wstring, std::wstring>> names;
+  std::vector<DomainDescription> domains;
+  std::vector<FaultDescription> faults;
+  // Message texts by code; nullopt removes a code's text.
+  std::vector<std::pair<DWORD, std::optional<std::wstring>>> messages;
+  // The folder that relative host paths of the description are taken from.
+  std::filesystem::path base_directory;
+};
+
+}  // namespace standin

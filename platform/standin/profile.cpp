@@ -1,0 +1,218 @@
+#include "platform/standin/profile.h"
+
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/standin/machine.h"
+#include "platform/standin/text.h"
+
+namespace standin {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* TypeName(const Json& j) {
+  return j.type_name();
+}
+
+void Expect(bool ok, const std::string& key, const std::string& what) {
+  if (!ok)
+    throw ProfileError(key, what);
+}
+
+std::wstring String(const Json& j, const std::string& key) {
+  Expect(j.is_string(), key, std::string("must be a string, not ") + TypeName(j));
+  return Utf8ToWide(j.get<std::string>());
+}
+
+DWORD Number(const Json& j, const std::string& key) {
+  Expect(j.is_number_unsigned() || (j.is_number_integer() && j.get<long long>() >= 0), key,
+         std::string("must be a non-negative integer, not ") + TypeName(j));
+  const auto value = j.get<unsigned long long>();
+  Expect(value <= std::numeric_limits<DWORD>::max(), key, "is too large");
+  return static_cast<DWORD>(value);
+}
+
+const Json& Object(const Json& j, const std::string& key) {
+  Expect(j.is_object(), key, std::string("must be an object, not ") + TypeName(j));
+  return j;
+}
+
+const Json& Array(const Json& j, const std::string& key) {
+  Expect(j.is_array(), key, std::string("must be an array, not ") + TypeName(j));
+  return j;
+}
+
+std::vector<UserDescription> Users(const Json& j, const std::string& key) {
+  std::vector<UserDescription> users;
+  size_t i = 0;
+  for (const auto& u : Array(j, key)) {
+    const std::string ukey = key + "[" + std::to_string(i++) + "]";
+    if (u.is_string()) {
+      users.push_back({Utf8ToWide(u.get<std::string>()), std::nullopt});
+      continue;
+    }
+    Object(u, ukey);
+    UserDescription user;
+    bool named = false;
+    for (const auto& [field, value] : u.items()) {
+      if (field == "name")
+        user.name = String(value, ukey + ".name"), named = true;
+      else if (field == "rid")
+        user.rid = Number(value, ukey + ".rid");
+      else
+        throw ProfileError(ukey + "." + field, "unknown key");
+    }
+    Expect(named, ukey + ".name", "is missing");
+    users.push_back(user);
+  }
+  return users;
+}
+
+std::vector<GroupDescription> Groups(const Json& j, const std::string& key) {
+  std::vector<GroupDescription> groups;
+  for (const auto& [name, members] : Object(j, key).items()) {
+    const std::string gkey = key + "." + name;
+    GroupDescription group{Utf8ToWide(name), {}};
+    size_t i = 0;
+    for (const auto& m : Array(members, gkey))
+      group.members.push_back(String(m, gkey + "[" + std::to_string(i++) + "]"));
+    groups.push_back(std::move(group));
+  }
+  return groups;
+}
+
+DomainDescription Domain(const std::string& name, const Json& j, const std::string& key) {
+  DomainDescription domain;
+  domain.name = Utf8ToWide(name);
+  for (const auto& [field, value] : Object(j, key).items()) {
+    const std::string fkey = key + "." + field;
+    if (field == "sid")
+      domain.sid = String(value, fkey);
+    else if (field == "controller")
+      domain.controller = String(value, fkey);
+    else if (field == "users")
+      domain.users = Users(value, fkey);
+    else if (field == "groups")
+      domain.groups = Groups(value, fkey);
+    else
+      throw ProfileError(fkey, "unknown key");
+  }
+  return domain;
+}
+
+FaultDescription Fault(const Json& j, const std::string& key) {
+  FaultDescription fault;
+  bool has_call = false, has_error = false;
+  for (const auto& [field, value] : Object(j, key).items()) {
+    const std::string fkey = key + "." + field;
+    if (field == "call") {
+      Expect(value.is_string(), fkey, "must be a string");
+      fault.call = value.get<std::string>();
+      Expect(IsFaultableCall(fault.call), fkey,
+             "'" + fault.call + "' is no platform call that can fail");
+      has_call = true;
+    } else if (field == "error") {
+      fault.error = Number(value, fkey);
+      has_error = true;
+    } else if (field == "skip") {
+      fault.skip = Number(value, fkey);
+    } else if (field == "times") {
+      fault.times = Number(value, fkey);
+    } else {
+      throw ProfileError(fkey, "unknown key");
+    }
+  }
+  Expect(has_call, key + ".call", "is missing");
+  Expect(has_error, key + ".error", "is missing");
+  return fault;
+}
+
+}  // namespace
+
+MachineDescription ParseProfile(std::string_view text,
+                                const std::filesystem::path& base_directory) {
+  Json root;
+  try {
+    root = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    throw ProfileError("profile", std::string("not valid JSON: ") + e.what());
+  }
+  Object(root, "profile");
+  MachineDescription d;
+  d.base_directory = base_directory;
+  for (const auto& [key, value] : root.items()) {
+    if (key == "computer") {
+      d.computer = String(value, key);
+    } else if (key == "machine_sid") {
+      d.machine_sid = String(value, key);
+    } else if (key == "version") {
+      for (const auto& [field, v] : Object(value, key).items()) {
+        if (field == "major")
+          d.version_major = Number(v, key + ".major");
+        else if (field == "minor")
+          d.version_minor = Number(v, key + ".minor");
+        else
+          throw ProfileError(key + "." + field, "unknown key");
+      }
+    } else if (key == "user") {
+      d.user = String(value, key);
+    } else if (key == "elevated") {
+      Expect(value.is_boolean(), key, "must be true or false");
+      d.elevated = value.get<bool>();
+    } else if (key == "users") {
+      d.users = Users(value, key);
+    } else if (key == "groups") {
+      d.groups = Groups(value, key);
+    } else if (key == "names") {
+      for (const auto& [sid, name] : Object(value, key).items())
+        d.names.emplace_back(Utf8ToWide(sid), String(name, key + "." + sid));
+    } else if (key == "domains") {
+      for (const auto& [name, domain] : Object(value, key).items())
+        d.domains.push_back(Domain(name, domain, key + "." + name));
+    } else if (key == "faults") {
+      size_t i = 0;
+      for (const auto& f : Array(value, key)) {
+        d.faults.push_back(Fault(f, key + "[" + std::to_string(i) + "]"));
+        ++i;
+      }
+    } else if (key == "messages") {
+      for (const auto& [code, message] : Object(value, key).items()) {
+        const std::string mkey = key + "." + code;
+        char* end = nullptr;
+        const unsigned long long n = std::strtoull(code.c_str(), &end, 10);
+        Expect(!code.empty() && *end == '\0' && code[0] != '-' && n <= 0xFFFFFFFFull, mkey,
+               "a message code must be a decimal number");
+        if (message.is_null())
+          d.messages.emplace_back(static_cast<DWORD>(n), std::nullopt);
+        else
+          d.messages.emplace_back(static_cast<DWORD>(n), String(message, mkey));
+      }
+    } else if (key == "volumes" || key == "security" || key == "registry") {
+      // Files and the registry: read by the services that use them.
+      Object(value, key);
+    } else {
+      throw ProfileError(key, "unknown key");
+    }
+  }
+  return d;
+}
+
+MachineDescription LoadProfile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in)
+    throw ProfileError("profile", "cannot read " + file.string());
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ParseProfile(text.str(), std::filesystem::absolute(file).parent_path());
+}
+
+void CheckProfile(const std::filesystem::path& file) {
+  Machine machine(LoadProfile(file));
+}
+
+}  // namespace standin

@@ -1,0 +1,18 @@
+// The platform boundary: the Windows API as checks/ and security/ see it.
+// On Windows the system headers; elsewhere the stand-in platform's declarations of the same subset.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <lm.h>
+#include <aclapi.h>
+#include <sddl.h>
+#else
+#include "standin/win32api.h"
+#endif
