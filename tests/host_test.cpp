@@ -1,0 +1,329 @@
+// End-to-end tests of the vortiss host: the program is run as a person runs it.
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct HostRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("vortiss-host-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the host with `args`; `env` entries (NAME=value) are added to the environment, and
+  // names given as "NAME" alone are removed from it.
+  HostRun Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    return RunWith({}, args, env);
+  }
+
+  // As Run, with the host started through `prefix` (a program and its arguments).
+  HostRun RunWith(const std::vector<std::string>& prefix,
+                  const std::vector<std::string>& args,
+                  const std::vector<std::string>& env) {
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      const std::string name = entry.substr(0, entry.find('='));
+      bool replaced = name == "VORTISS_MACHINE" || name == "VORTISS_DEBUG_LOG";
+      for (const auto& change : env)
+        replaced = replaced || change.substr(0, change.find('=')) == name;
+      if (!replaced)
+        environment.push_back(entry);
+    }
+    for (const auto& change : env) {
+      if (change.find('=') != std::string::npos)
+        environment.push_back(change);
+    }
+    std::vector<char*> argv;
+    for (const auto& p : prefix)
+      argv.push_back(const_cast<char*>(p.c_str()));
+    argv.push_back(const_cast<char*>(VORTISS_HOST));
+    for (const auto& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : environment)
+      envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    HostRun run;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0) << "cannot start " << VORTISS_HOST;
+    if (spawned != 0)
+      return run;
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    run.out = ReadFile(out);
+    run.err = ReadFile(err);
+    return run;
+  }
+
+  std::string Example(const std::string& name) const {
+    return std::string(VORTISS_EXAMPLES) + "/" + name;
+  }
+
+  fs::path WriteProfile(const std::string& json) {
+    const fs::path path = dir_ / "machine.json";
+    std::ofstream(path) << json;
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(HostTest, NestedDomainGroupTracesEveryStepAndAnswersYes) {
+  const HostRun run = Run({"--machine", Example("nested-domain-group.json"), "admin"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> expected = {
+      "Starting IsUserAdministrator function",
+      "Good - Impersonated self",
+      "Good - got thread token",
+      "Good - extracted token information",
+      "Good - Creating CSid object from token information",
+      "Created CSid object with name CORP\\carol",
+      "Good - allocated Administrators SID",
+      "Good - found account name from SID as Administrators",
+      "Checking group Administrators for user CORP\\carol",
+      "Found group member WS01\\Administrator",
+      "Found group member CORP\\Domain Admins",
+      "Checking group CORP\\Domain Admins for user CORP\\carol",
+      "Checking global group CORP\\Domain Admins",
+      "Found group member CORP\\dave",
+      "Found group member CORP\\carol",
+      "Good - found match in global group",
+      "Good - found user CORP\\carol in group Administrators",
+      "answer: yes",
+  };
+  EXPECT_EQ(Lines(run.out), expected);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(HostTest, AnswerIsTheLastLineAndTheExitStatus) {
+  struct Case {
+    const char* example;
+    int status;
+    const char* last_line;
+  };
+  for (const Case& c :
+       {Case{"direct-member.json", 0, "answer: yes"}, Case{"offline-domain.json", 1, "answer: no"},
+        Case{"everyone-is-admin.json", 0, "answer: yes"},
+        Case{"failed-impersonation.json", 0, "answer: yes"}}) {
+    const HostRun run = Run({"--machine", Example(c.example), "admin"});
+    EXPECT_EQ(run.status, c.status) << c.example << ": " << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_FALSE(lines.empty()) << c.example;
+    EXPECT_EQ(lines.back(), c.last_line) << c.example;
+  }
+}
+
+TEST_F(HostTest, NegativeAnswerClosesTheTraceOnStandardError) {
+  const HostRun run = Run({"--machine", Example("offline-domain.json"), "admin"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Error - could not find user Unknown Domain\\Unknown Account in group "
+                         "Administrators\n"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST_F(HostTest, RefusedProfileNamesTheKeyAndRunsNothing) {
+  struct Case {
+    const char* json;
+    const char* key;
+  };
+  for (const Case& c : {
+           Case{R"({"colour": "blue"})", "colour"},
+           Case{R"({"users": "alice"})", "users"},
+           Case{R"({"groups": {"Administrators": ["nobody"]}})", "groups.Administrators[0]"},
+           Case{R"({"faults": [{"call": "NoSuchCall", "error": 5}]})", "faults[0].call"},
+           Case{R"({"elevated": "yes"})", "elevated"},
+           Case{R"({"user": "nobody"})", "user"},
+           Case{R"({not json)", "profile"},
+       }) {
+    const HostRun run = Run({"--machine", WriteProfile(c.json).string(), "admin"});
+    EXPECT_EQ(run.status, 2) << c.json;
+    EXPECT_EQ(run.out, "") << c.json;
+    EXPECT_NE(run.err.find(std::string("refused: ") + c.key + ":"), std::string::npos)
+        << c.json << "\n"
+        << run.err;
+  }
+}
+
+TEST_F(HostTest, MissingProfileIsRefused) {
+  const HostRun run = Run({"--machine", (dir_ / "absent.json").string(), "admin"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("refused"), std::string::npos) << run.err;
+}
+
+TEST_F(HostTest, ProfileFromTheEnvironmentIsCheckedToo) {
+  const HostRun bad = Run({"admin"}, {"VORTISS_MACHINE=" + WriteProfile("[]").string()});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.out, "");
+  const HostRun good = Run({"admin"}, {"VORTISS_MACHINE=" + Example("direct-member.json")});
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_NE(good.out.find("WS01\\alice"), std::string::npos);
+}
+
+TEST_F(HostTest, UsageErrors) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"bogus"}, {"admin", "extra"}, {"--machine"}, {"--no-such-option", "admin"}}) {
+    const HostRun run = Run(args);
+    EXPECT_EQ(run.status, 2) << (args.empty() ? "(no arguments)" : args[0]);
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(run.err.empty());
+  }
+}
+
+TEST_F(HostTest, HelpAndVersion) {
+  const HostRun help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("admin"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("--machine"), std::string::npos);
+  const HostRun version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "vortiss " VORTISS_VERSION_TEXT "\n");
+}
+
+TEST_F(HostTest, NonAsciiNamesPrintInAnyLocale) {
+  for (const char* locale : {"LC_ALL=C", "LC_ALL=C.UTF-8"}) {
+    const HostRun run =
+        Run({"--machine", Example("translated-system.json"), "admin"}, {locale, "LANG"});
+    EXPECT_EQ(run.status, 0) << locale << ": " << run.err;
+    EXPECT_NE(run.out.find("Created CSid object with name ARBEITSPLATZ\\j\xc3\xbcrgen\n"),
+              std::string::npos)
+        << locale << ":\n"
+        << run.out;
+    EXPECT_NE(run.out.find("Good - found account name from SID as Administratoren\n"),
+              std::string::npos);
+    EXPECT_EQ(Lines(run.out).back(), "answer: yes") << locale;
+  }
+}
+
+TEST_F(HostTest, DebugLogReceivesTheDebuggerTextsExactly) {
+  const fs::path log = dir_ / "debug.log";
+  const HostRun run =
+      Run({"--machine", Example("nested-domain-group.json"), "--debug-log", log.string(), "admin"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  // The nested call first reads CORP\Domain Admins as a local group, which fails.
+  EXPECT_EQ(ReadFile(log), "The group name could not be found.\r\n");
+}
+
+TEST_F(HostTest, DebugLogTakesTheMessageTextsOfTheProfile) {
+  const fs::path profile = WriteProfile(R"({
+    "user": "carol@corp",
+    "users": ["carol@corp"],
+    "groups": {"Administrators": ["NT AUTHORITY\\NETWORK"]},
+    "messages": {"2220": "Keine Gruppe.\r\n", "2453": null}
+  })");
+  const fs::path log = dir_ / "debug.log";
+  const HostRun run = Run({"--machine", profile.string(), "--debug-log", log.string(), "admin"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(ReadFile(log), "Keine Gruppe.\r\n");
+}
+
+// Without a profile the host is the machine: root and the members of the administrative groups
+// are administrators.
+TEST_F(HostTest, HostMirrorAnswersForTheRealUser) {
+  const passwd* pw = getpwuid(geteuid());
+  bool expected = geteuid() == 0;
+  if (pw) {
+    for (const char* admin_group : {"sudo", "wheel", "admin"}) {
+      const group* gr = getgrnam(admin_group);
+      if (!gr)
+        continue;
+      expected = expected || pw->pw_gid == gr->gr_gid;
+      for (char** m = gr->gr_mem; *m; ++m)
+        expected = expected || std::string(*m) == pw->pw_name;
+    }
+  }
+  const HostRun run = Run({"admin"});
+  EXPECT_EQ(run.status, expected ? 0 : 1) << run.out << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), expected ? "answer: yes" : "answer: no");
+  if (pw) {
+    EXPECT_NE(run.out.find(std::string("\\") + pw->pw_name + "\n"), std::string::npos) << run.out;
+  }
+}
+
+TEST_F(HostTest, HostMirrorAnswersNoForAnUnprivilegedUser) {
+  if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv") || !getpwuid(65534))
+    GTEST_SKIP() << "needs root and setpriv to run the host as nobody";
+  fs::permissions(dir_, fs::perms::all);
+  const HostRun run = RunWith(
+      {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, {"admin"}, {});
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out).back(), "answer: no");
+  EXPECT_NE(run.out.find("User not in local group Administrators\n"), std::string::npos);
+}
+
+TEST_F(HostTest, LibraryExportsOnlyTheTwoChecks) {
+  const std::string command = "nm -D --defined-only " + std::string(VORTISS_LIBRARY_FILE) + " > " +
+                              (dir_ / "symbols").string();
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::vector<std::string> names;
+  for (const auto& line : Lines(ReadFile(dir_ / "symbols"))) {
+    const auto space = line.rfind(' ');
+    names.push_back(line.substr(space + 1));
+  }
+  ASSERT_FALSE(names.empty());
+  bool has_admin_check = false;
+  for (const auto& name : names) {
+    EXPECT_TRUE(name == "IsUserAdministrator" || name == "IsUserAllowedAccess") << name;
+    has_admin_check = has_admin_check || name == "IsUserAdministrator";
+  }
+  EXPECT_TRUE(has_admin_check);
+}
+
+}  // namespace
