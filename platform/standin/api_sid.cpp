@@ -83,8 +83,12 @@ BOOL WINAPI EqualSid(PSID sid1, PSID sid2) {
   SetLastError(ERROR_SUCCESS);
   if (!SidHeaderValid(sid1) || !SidHeaderValid(sid2))
     return FALSE;
-  const size_t length = SidLengthFor(static_cast<const BYTE*>(sid1)[1]);
-  return std::memcmp(sid1, sid2, length) == 0 ? TRUE : FALSE;
+  // SIDs of different lengths differ; only equal lengths are compared byte by byte.
+  const auto* a = static_cast<const BYTE*>(sid1);
+  const auto* b = static_cast<const BYTE*>(sid2);
+  if (a[1] != b[1])
+    return FALSE;
+  return std::memcmp(a, b, SidLengthFor(a[1])) == 0 ? TRUE : FALSE;
 }
 
 BOOL WINAPI IsValidSid(PSID sid) {
