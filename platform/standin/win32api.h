@@ -43,6 +43,9 @@ typedef const WCHAR *LPCWSTR, *PCWSTR;
 typedef DWORD ACCESS_MASK;
 typedef DWORD NET_API_STATUS;
 typedef PVOID PSID;
+typedef BYTE BOOLEAN;
+typedef BOOL* LPBOOL;
+typedef ULONG* PULONG;
 
 #define TRUE 1
 #define FALSE 0
@@ -289,6 +292,192 @@ typedef struct _GROUP_USERS_INFO_1 {
   DWORD grui1_attributes;
 } GROUP_USERS_INFO_1, *PGROUP_USERS_INFO_1;
 
+// Access rights (winnt.h).
+#define DELETE 0x00010000L
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SYNCHRONIZE 0x00100000L
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_EXECUTE READ_CONTROL
+#define STANDARD_RIGHTS_ALL 0x001F0000L
+#define SPECIFIC_RIGHTS_ALL 0x0000FFFFL
+#define ACCESS_SYSTEM_SECURITY 0x01000000L
+#define MAXIMUM_ALLOWED 0x02000000L
+#define GENERIC_READ 0x80000000L
+#define GENERIC_WRITE 0x40000000L
+#define GENERIC_EXECUTE 0x20000000L
+#define GENERIC_ALL 0x10000000L
+
+#define FILE_READ_DATA 0x0001
+#define FILE_LIST_DIRECTORY 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_ADD_FILE 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_ADD_SUBDIRECTORY 0x0004
+#define FILE_READ_EA 0x0008
+#define FILE_WRITE_EA 0x0010
+#define FILE_EXECUTE 0x0020
+#define FILE_TRAVERSE 0x0020
+#define FILE_DELETE_CHILD 0x0040
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
+#define FILE_GENERIC_READ \
+  (STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
+#define FILE_GENERIC_WRITE                                                           \
+  (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | \
+   FILE_APPEND_DATA | SYNCHRONIZE)
+#define FILE_GENERIC_EXECUTE \
+  (STANDARD_RIGHTS_EXECUTE | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE)
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_READ \
+  ((STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY) & ~SYNCHRONIZE)
+#define KEY_WRITE ((STANDARD_RIGHTS_WRITE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY) & ~SYNCHRONIZE)
+#define KEY_EXECUTE (KEY_READ & ~SYNCHRONIZE)
+#define KEY_ALL_ACCESS                                                           \
+  ((STANDARD_RIGHTS_ALL | KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | \
+    KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY | KEY_CREATE_LINK) &                     \
+   ~SYNCHRONIZE)
+
+typedef struct _GENERIC_MAPPING {
+  ACCESS_MASK GenericRead;
+  ACCESS_MASK GenericWrite;
+  ACCESS_MASK GenericExecute;
+  ACCESS_MASK GenericAll;
+} GENERIC_MAPPING, *PGENERIC_MAPPING;
+
+// Access control lists and entries (winnt.h).
+#define ACL_REVISION 2
+#define ACL_REVISION_DS 4
+#define MIN_ACL_REVISION 2
+#define MAX_ACL_REVISION 4
+
+typedef struct _ACL {
+  BYTE AclRevision;
+  BYTE Sbz1;
+  WORD AclSize;
+  WORD AceCount;
+  WORD Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+  BYTE AceType;
+  BYTE AceFlags;
+  WORD AceSize;
+} ACE_HEADER, *PACE_HEADER;
+
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+#define SYSTEM_AUDIT_ACE_TYPE 0x2
+#define SYSTEM_ALARM_ACE_TYPE 0x3
+#define ACCESS_ALLOWED_COMPOUND_ACE_TYPE 0x4
+#define ACCESS_ALLOWED_OBJECT_ACE_TYPE 0x5
+#define ACCESS_DENIED_OBJECT_ACE_TYPE 0x6
+#define SYSTEM_AUDIT_OBJECT_ACE_TYPE 0x7
+#define SYSTEM_ALARM_OBJECT_ACE_TYPE 0x8
+#define SYSTEM_MANDATORY_LABEL_ACE_TYPE 0x11
+
+#define OBJECT_INHERIT_ACE 0x1
+#define CONTAINER_INHERIT_ACE 0x2
+#define NO_PROPAGATE_INHERIT_ACE 0x4
+#define INHERIT_ONLY_ACE 0x8
+#define INHERITED_ACE 0x10
+#define VALID_INHERIT_FLAGS 0x1F
+#define SUCCESSFUL_ACCESS_ACE_FLAG 0x40
+#define FAILED_ACCESS_ACE_FLAG 0x80
+
+typedef struct _ACCESS_ALLOWED_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD SidStart;
+} ACCESS_ALLOWED_ACE, *PACCESS_ALLOWED_ACE;
+
+typedef struct _ACCESS_DENIED_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD SidStart;
+} ACCESS_DENIED_ACE, *PACCESS_DENIED_ACE;
+
+typedef struct _SYSTEM_AUDIT_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD SidStart;
+} SYSTEM_AUDIT_ACE, *PSYSTEM_AUDIT_ACE;
+
+static_assert(sizeof(ACL) == 8);
+static_assert(sizeof(ACE_HEADER) == 4);
+static_assert(sizeof(ACCESS_ALLOWED_ACE) == 12);
+static_assert(offsetof(ACCESS_ALLOWED_ACE, SidStart) == 8);
+
+// Security descriptors (winnt.h).
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define SECURITY_DESCRIPTOR_REVISION1 1
+
+typedef WORD SECURITY_DESCRIPTOR_CONTROL, *PSECURITY_DESCRIPTOR_CONTROL;
+#define SE_OWNER_DEFAULTED 0x0001
+#define SE_GROUP_DEFAULTED 0x0002
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_DEFAULTED 0x0008
+#define SE_SACL_PRESENT 0x0010
+#define SE_SACL_DEFAULTED 0x0020
+#define SE_DACL_AUTO_INHERIT_REQ 0x0100
+#define SE_SACL_AUTO_INHERIT_REQ 0x0200
+#define SE_DACL_AUTO_INHERITED 0x0400
+#define SE_SACL_AUTO_INHERITED 0x0800
+#define SE_DACL_PROTECTED 0x1000
+#define SE_SACL_PROTECTED 0x2000
+#define SE_RM_CONTROL_VALID 0x4000
+#define SE_SELF_RELATIVE 0x8000
+
+typedef PVOID PSECURITY_DESCRIPTOR;
+
+typedef struct _SECURITY_DESCRIPTOR {
+  BYTE Revision;
+  BYTE Sbz1;
+  SECURITY_DESCRIPTOR_CONTROL Control;
+  PSID Owner;
+  PSID Group;
+  PACL Sacl;
+  PACL Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+
+typedef struct _SECURITY_DESCRIPTOR_RELATIVE {
+  BYTE Revision;
+  BYTE Sbz1;
+  SECURITY_DESCRIPTOR_CONTROL Control;
+  DWORD Owner;
+  DWORD Group;
+  DWORD Sacl;
+  DWORD Dacl;
+} SECURITY_DESCRIPTOR_RELATIVE, *PISECURITY_DESCRIPTOR_RELATIVE;
+
+#define SECURITY_DESCRIPTOR_MIN_LENGTH (sizeof(SECURITY_DESCRIPTOR))
+
+static_assert(sizeof(SECURITY_DESCRIPTOR_RELATIVE) == 20);
+static_assert(sizeof(SECURITY_DESCRIPTOR) == 4 + 4 * sizeof(void*) + (sizeof(void*) == 8 ? 4 : 0));
+
+typedef DWORD SECURITY_INFORMATION, *PSECURITY_INFORMATION;
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define GROUP_SECURITY_INFORMATION 0x00000002L
+#define DACL_SECURITY_INFORMATION 0x00000004L
+#define SACL_SECURITY_INFORMATION 0x00000008L
+#define LABEL_SECURITY_INFORMATION 0x00000010L
+#define PROTECTED_DACL_SECURITY_INFORMATION 0x80000000L
+#define PROTECTED_SACL_SECURITY_INFORMATION 0x40000000L
+#define UNPROTECTED_DACL_SECURITY_INFORMATION 0x20000000L
+#define UNPROTECTED_SACL_SECURITY_INFORMATION 0x10000000L
+
+#define SDDL_REVISION_1 1
+#define SDDL_REVISION SDDL_REVISION_1
+
 extern "C" {
 
 // Last error, per thread.
@@ -367,6 +556,76 @@ NET_API_STATUS NET_API_FUNCTION NetGroupGetUsers(LPCWSTR server,
                                                  PDWORD_PTR resume);
 NET_API_STATUS NET_API_FUNCTION NetGetDCName(LPCWSTR server, LPCWSTR domain, LPBYTE* buffer);
 NET_API_STATUS NET_API_FUNCTION NetApiBufferFree(LPVOID buffer);
+
+// Security descriptors and access control lists.
+BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
+BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner, BOOL defaulted);
+BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR descriptor, PSID group, BOOL defaulted);
+BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor,
+                                      BOOL present,
+                                      PACL dacl,
+                                      BOOL defaulted);
+BOOL WINAPI SetSecurityDescriptorSacl(PSECURITY_DESCRIPTOR descriptor,
+                                      BOOL present,
+                                      PACL sacl,
+                                      BOOL defaulted);
+BOOL WINAPI SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor,
+                                         SECURITY_DESCRIPTOR_CONTROL mask,
+                                         SECURITY_DESCRIPTOR_CONTROL bits);
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor,
+                                       PSID* owner,
+                                       LPBOOL defaulted);
+BOOL WINAPI GetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR descriptor,
+                                       PSID* group,
+                                       LPBOOL defaulted);
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor,
+                                      LPBOOL present,
+                                      PACL* dacl,
+                                      LPBOOL defaulted);
+BOOL WINAPI GetSecurityDescriptorSacl(PSECURITY_DESCRIPTOR descriptor,
+                                      LPBOOL present,
+                                      PACL* sacl,
+                                      LPBOOL defaulted);
+BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor,
+                                         PSECURITY_DESCRIPTOR_CONTROL control,
+                                         LPDWORD revision);
+DWORD WINAPI GetSecurityDescriptorLength(PSECURITY_DESCRIPTOR descriptor);
+BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor);
+BOOL WINAPI MakeSelfRelativeSD(PSECURITY_DESCRIPTOR absolute,
+                               PSECURITY_DESCRIPTOR self_relative,
+                               LPDWORD length);
+BOOL WINAPI MakeAbsoluteSD(PSECURITY_DESCRIPTOR self_relative,
+                           PSECURITY_DESCRIPTOR absolute,
+                           LPDWORD absolute_length,
+                           PACL dacl,
+                           LPDWORD dacl_length,
+                           PACL sacl,
+                           LPDWORD sacl_length,
+                           PSID owner,
+                           LPDWORD owner_length,
+                           PSID group,
+                           LPDWORD group_length);
+// ntdll: checks a self-relative descriptor of `length` bytes before anything reads through it.
+BOOLEAN WINAPI RtlValidRelativeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor,
+                                                  ULONG length,
+                                                  SECURITY_INFORMATION required);
+BOOL WINAPI InitializeAcl(PACL acl, DWORD length, DWORD revision);
+BOOL WINAPI IsValidAcl(PACL acl);
+BOOL WINAPI AddAccessAllowedAce(PACL acl, DWORD revision, DWORD mask, PSID sid);
+BOOL WINAPI AddAccessDeniedAce(PACL acl, DWORD revision, DWORD mask, PSID sid);
+BOOL WINAPI AddAccessAllowedAceEx(PACL acl, DWORD revision, DWORD flags, DWORD mask, PSID sid);
+BOOL WINAPI AddAccessDeniedAceEx(PACL acl, DWORD revision, DWORD flags, DWORD mask, PSID sid);
+BOOL WINAPI AddAce(PACL acl, DWORD revision, DWORD start_index, LPVOID entries, DWORD length);
+BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace);
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text,
+                                                                 DWORD revision,
+                                                                 PSECURITY_DESCRIPTOR* descriptor,
+                                                                 PULONG length);
+BOOL WINAPI ConvertSecurityDescriptorToStringSecurityDescriptorW(PSECURITY_DESCRIPTOR descriptor,
+                                                                 DWORD revision,
+                                                                 SECURITY_INFORMATION information,
+                                                                 LPWSTR* text,
+                                                                 PULONG length);
 
 // Memory and messages.
 HLOCAL WINAPI LocalAlloc(DWORD flags, SIZE_T bytes);
