@@ -1,4 +1,6 @@
 // The Vortiss class library for Windows security: accounts and security descriptors.
 #pragma once
 
+#include "security/csd.h"
 #include "security/csid.h"
+#include "security/cvisa.h"

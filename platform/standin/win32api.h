@@ -47,6 +47,8 @@ typedef BYTE BOOLEAN;
 typedef BOOL* LPBOOL;
 typedef ULONG* PULONG;
 
+#define MAXWORD 0xffff
+#define MAXDWORD 0xffffffff
 #define TRUE 1
 #define FALSE 0
 #define INVALID_HANDLE_VALUE ((HANDLE) ~(std::uintptr_t)0)
