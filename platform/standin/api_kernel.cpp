@@ -59,6 +59,9 @@ DWORD FormatMessageInto(const char* call_name,
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  // The allocating form clears the caller's pointer first, so a failed call leaves it null.
+  if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER)
+    *reinterpret_cast<Char**>(buffer) = nullptr;
   DWORD error = 0;
   const auto wide = SystemMessage(*call.machine, flags, id, language, error);
   if (!wide) {
