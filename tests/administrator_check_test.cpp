@@ -136,6 +136,7 @@ TEST(IsUserAdministrator, UnnamedAccountIsMatchedBySid) {
                                          "users": [{"name": "eve", "rid": 1200}]}}})");
   const Outcome o = CheckAdministrator();
   EXPECT_TRUE(o.result);
+  ASSERT_GE(o.out.size(), 6u);
   EXPECT_EQ(o.out[5], L"Created CSid object with name Unknown Domain\\Unknown Account");
   EXPECT_EQ(o.out.back(),
             L"Good - found user Unknown Domain\\Unknown Account in group "
@@ -259,6 +260,7 @@ TEST(IsUserAdministrator, ImpersonationOnEntryIsEndedAndTheProcessUserAnswers) {
   ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
   const Outcome o = CheckAdministrator();
   EXPECT_FALSE(o.result);
+  ASSERT_GE(o.out.size(), 6u);
   EXPECT_EQ(o.out[5], L"Created CSid object with name WORKSTATION\\bob");
 }
 

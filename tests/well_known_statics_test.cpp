@@ -164,6 +164,7 @@ TEST(WellKnownStatics, FailedBuildingPassesTheIntAndIsTriedAgain) {
 
   TraceCapture trace;
   EXPECT_TRUE(IsUserInGroup(bob, L"Staff"));
+  ASSERT_FALSE(trace.out_lines().empty());
   EXPECT_EQ(trace.out_lines().back(), L"Good - found Everyone SID");
   EXPECT_EQ(standin::CallCount("AllocateAndInitializeSid"), 2u);
 }
