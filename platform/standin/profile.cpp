@@ -185,8 +185,10 @@ MachineDescription ParseProfile(std::string_view text,
         const std::string mkey = key + "." + code;
         char* end = nullptr;
         const unsigned long long n = std::strtoull(code.c_str(), &end, 10);
-        Expect(!code.empty() && *end == '\0' && code[0] != '-' && n <= 0xFFFFFFFFull, mkey,
-               "a message code must be a decimal number");
+        // Digits only: strtoull alone would take a sign or leading blanks too.
+        Expect(!code.empty() && code.find_first_not_of("0123456789") == std::string::npos &&
+                   *end == '\0' && n <= 0xFFFFFFFFull,
+               mkey, "a message code must be a decimal number");
         if (message.is_null())
           d.messages.emplace_back(static_cast<DWORD>(n), std::nullopt);
         else
