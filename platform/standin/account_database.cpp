@@ -476,8 +476,8 @@ std::optional<size_t> AccountDatabase::FindLocalGroup(std::wstring_view name) co
   for (auto home : {AccountHome::kBuiltin, AccountHome::kLocal}) {
     for (size_t i = 0; i < accounts_.size(); ++i) {
       const auto& a = accounts_[i];
-      if (a.home == home && a.use == SidTypeAlias &&
-          (NamesEqual(a.name, name) || NamesEqual(a.english_name, name)))
+      // A translated system knows its groups by their translated names only.
+      if (a.home == home && a.use == SidTypeAlias && NamesEqual(a.name, name))
         return i;
     }
   }
