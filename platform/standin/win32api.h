@@ -72,6 +72,15 @@ typedef ULONG* PULONG;
 #define ERROR_BAD_NETPATH 53L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
+#define ERROR_DIRECTORY 267L
+#define ERROR_NOT_READY 21L
+#define ERROR_INVALID_DRIVE 15L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_NO_SECURITY_ON_OBJECT 1350L
+#define ERROR_NOACCESS 998L
+#define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_INVALID_LEVEL 124L
@@ -480,6 +489,104 @@ typedef DWORD SECURITY_INFORMATION, *PSECURITY_INFORMATION;
 #define SDDL_REVISION_1 1
 #define SDDL_REVISION SDDL_REVISION_1
 
+// Files, volumes and versions (winbase.h, winnt.h, fileapi.h).
+#define MAX_PATH 260
+
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+} WIN32_FIND_DATAW, *PWIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
+
+typedef struct _OSVERSIONINFOW {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  WCHAR szCSDVersion[128];
+} OSVERSIONINFOW, *POSVERSIONINFOW, *LPOSVERSIONINFOW;
+
+#define VER_PLATFORM_WIN32_NT 2
+
+// The size the platform's own 16-bit layout gives this record; checked where wide characters
+// are 16 bits, as on Windows.
+static_assert(sizeof(WCHAR) != 2 || sizeof(OSVERSIONINFOW) == 276);
+
+// Named objects' security (accctrl.h).
+typedef enum _SE_OBJECT_TYPE {
+  SE_UNKNOWN_OBJECT_TYPE = 0,
+  SE_FILE_OBJECT,
+  SE_SERVICE,
+  SE_PRINTER,
+  SE_REGISTRY_KEY,
+  SE_LMSHARE,
+  SE_KERNEL_OBJECT,
+  SE_WINDOW_OBJECT,
+  SE_DS_OBJECT,
+  SE_DS_OBJECT_ALL,
+  SE_PROVIDER_DEFINED_OBJECT,
+  SE_WMIGUID_OBJECT,
+  SE_REGISTRY_WOW64_32KEY
+} SE_OBJECT_TYPE;
+
+// Privileges and the access check (winnt.h).
+typedef struct _LUID {
+  DWORD LowPart;
+  LONG HighPart;
+} LUID, *PLUID;
+
+typedef struct _LUID_AND_ATTRIBUTES {
+  LUID Luid;
+  DWORD Attributes;
+} LUID_AND_ATTRIBUTES, *PLUID_AND_ATTRIBUTES;
+
+typedef struct _PRIVILEGE_SET {
+  DWORD PrivilegeCount;
+  DWORD Control;
+  LUID_AND_ATTRIBUTES Privilege[ANYSIZE_ARRAY];
+} PRIVILEGE_SET, *PPRIVILEGE_SET;
+
+static_assert(sizeof(PRIVILEGE_SET) == 20);
+
 extern "C" {
 
 // Last error, per thread.
@@ -628,6 +735,65 @@ BOOL WINAPI ConvertSecurityDescriptorToStringSecurityDescriptorW(PSECURITY_DESCR
                                                                  SECURITY_INFORMATION information,
                                                                  LPWSTR* text,
                                                                  PULONG length);
+
+// Files, volumes, versions and named-object security.
+BOOL WINAPI GetVolumeInformationW(LPCWSTR root,
+                                  LPWSTR volume_name,
+                                  DWORD volume_name_size,
+                                  LPDWORD serial_number,
+                                  LPDWORD max_component_length,
+                                  LPDWORD file_system_flags,
+                                  LPWSTR file_system_name,
+                                  DWORD file_system_name_size);
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info);
+HANDLE WINAPI CreateFileW(LPCWSTR name,
+                          DWORD access,
+                          DWORD share_mode,
+                          LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition,
+                          DWORD flags_and_attributes,
+                          HANDLE template_file);
+BOOL WINAPI DeleteFileW(LPCWSTR name);
+BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
+BOOL WINAPI RemoveDirectoryW(LPCWSTR name);
+DWORD WINAPI GetFileAttributesW(LPCWSTR name);
+HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
+BOOL WINAPI FindClose(HANDLE find);
+BOOL WINAPI GetFileSecurityW(LPCWSTR name,
+                             SECURITY_INFORMATION requested,
+                             PSECURITY_DESCRIPTOR descriptor,
+                             DWORD length,
+                             LPDWORD needed);
+BOOL WINAPI SetFileSecurityW(LPCWSTR name,
+                             SECURITY_INFORMATION information,
+                             PSECURITY_DESCRIPTOR descriptor);
+DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR name,
+                                   SE_OBJECT_TYPE type,
+                                   SECURITY_INFORMATION information,
+                                   PSID* owner,
+                                   PSID* group,
+                                   PACL* dacl,
+                                   PACL* sacl,
+                                   PSECURITY_DESCRIPTOR* descriptor);
+DWORD WINAPI SetNamedSecurityInfoW(LPWSTR name,
+                                   SE_OBJECT_TYPE type,
+                                   SECURITY_INFORMATION information,
+                                   PSID owner,
+                                   PSID group,
+                                   PACL dacl,
+                                   PACL sacl);
+
+// The access check.
+void WINAPI MapGenericMask(PDWORD mask, PGENERIC_MAPPING mapping);
+BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR descriptor,
+                        HANDLE token,
+                        DWORD desired,
+                        PGENERIC_MAPPING mapping,
+                        PPRIVILEGE_SET privileges,
+                        LPDWORD privileges_length,
+                        LPDWORD granted,
+                        LPBOOL status);
 
 // Memory and messages.
 HLOCAL WINAPI LocalAlloc(DWORD flags, SIZE_T bytes);
