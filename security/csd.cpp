@@ -104,12 +104,20 @@ void* CSD::GetAbsoluteSD() {
   return pAbsoluteSD;
 }
 
+void* CSD::GetCurrentAbsoluteSD() {
+  return pAbsoluteSD;
+}
+
 PACL CSD::GetDACL() {
   return reinterpret_cast<PACL>(pDacl);
 }
 
 CSid* CSD::GetOwner() {
   return &sidOwner;
+}
+
+CSid* CSD::GetGroup() {
+  return &sidGroup;
 }
 
 int CSD::IsValid() const {

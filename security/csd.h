@@ -25,9 +25,13 @@ class CSD {
   // Builds the descriptors from the model and returns the absolute one; null when the build
   // failed (see GetLastError). Pointers from earlier calls are stale afterwards.
   void* GetAbsoluteSD();
+  // The absolute descriptor as the last read-back or build left it, without building: right
+  // after a load, the object's own descriptor, entry flags and types as the object has them.
+  void* GetCurrentAbsoluteSD();
   // The DACL of the last build or read-back, without building.
   PACL GetDACL();
   CSid* GetOwner();
+  CSid* GetGroup();
   // Non-zero unless reading the object's descriptor failed.
   int IsValid() const;
   // The Win32 error code of the last failure, 0 for none.

@@ -1,0 +1,109 @@
+#include "security/cfilesd.h"
+
+#include "security/scoped_platform.h"
+
+namespace {
+
+DWORD PlatformMajorVersion() {
+  OSVERSIONINFOW info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  GetVersionExW(&info);
+  return info.dwMajorVersion;
+}
+
+}  // namespace
+
+CFileSD::CFileSD(const std::wstring& path) : strPath(path) {
+  nLastError = Initialize();
+}
+
+CFileSD::CFileSD(const CFileSD& other) : CSD(other), strPath(other.strPath) {}
+
+CFileSD::CFileSD(const CFileSD& other, std::wstring path) : CSD(other), strPath(std::move(path)) {}
+
+CFileSD::~CFileSD() = default;
+
+CFileSD& CFileSD::operator=(const CFileSD& other) {
+  CSD::operator=(other);
+  strPath = other.strPath;
+  return *this;
+}
+
+int CFileSD::Initialize() {
+  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD needed = 0;
+  if (GetFileSecurityW(strPath.c_str(), parts, nullptr, 0, &needed) != 1 &&
+      ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    nLastError = static_cast<int>(::GetLastError());
+    bValid = 0;
+    return nLastError;
+  }
+  delete[] pSelfRelativeSD;
+  pSelfRelativeSD = new BYTE[needed];
+  if (GetFileSecurityW(strPath.c_str(), parts, pSelfRelativeSD, needed, &needed) != 1) {
+    nLastError = static_cast<int>(::GetLastError());
+    bValid = 0;
+    delete[] pSelfRelativeSD;
+    pSelfRelativeSD = nullptr;
+    return nLastError;
+  }
+  const int result = Synchronize(1);
+  nLastError = result;
+  if (result != 0)
+    bValid = 0;
+  return result;
+}
+
+int CFileSD::SecureObject(bool bInherit) {
+  // An object whose descriptor could not be read, and was not edited since, holds no
+  // descriptor: nothing is handed to the platform, and the write fails as a refused one would.
+  const BOOL written =
+      pAbsoluteSD ? SetFileSecurityW(strPath.c_str(), DACL_SECURITY_INFORMATION, pAbsoluteSD)
+                  : (SetLastError(ERROR_INVALID_SECURITY_DESCR), FALSE);
+  if (written != 1) {
+    const DWORD error = ::GetLastError();
+    OutputDebugStringW(L"Failed to set security on");
+    OutputDebugStringW(strPath.c_str());
+    nLastError = static_cast<int>(error);
+    return nLastError;
+  }
+
+  if (PlatformMajorVersion() <= 4) {
+    // No inheritance on these platforms: every entry of a directory gets the descriptor.
+    WIN32_FIND_DATAW data;
+    const std::wstring pattern = strPath + L"\\*.*";
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+      return 0;
+    vortiss::ScopedPlatform<HANDLE, FindClose> closer(find);
+    do {
+      if (data.cFileName[0] == L'.')
+        continue;
+      CFileSD child(*this, strPath + L"\\" + data.cFileName);
+      child.SecureObject(true);
+    } while (FindNextFileW(find, &data));
+    closer.reset();
+    SetInheritance(bInherit);
+    return 0;
+  }
+  SetInheritance(bInherit);
+  return 0;
+}
+
+int CFileSD::SetInheritance(bool bInherit) {
+  if (PlatformMajorVersion() < 5)
+    return 0;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD result = GetNamedSecurityInfoW(strPath.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                       nullptr, nullptr, &dacl, nullptr, &descriptor);
+  vortiss::ScopedLocal<void> owned(descriptor);
+  if (result == ERROR_SUCCESS && dacl) {
+    const SECURITY_INFORMATION flags =
+        DACL_SECURITY_INFORMATION |
+        (bInherit ? UNPROTECTED_DACL_SECURITY_INFORMATION : PROTECTED_DACL_SECURITY_INFORMATION);
+    result = SetNamedSecurityInfoW(const_cast<LPWSTR>(strPath.c_str()), SE_FILE_OBJECT, flags,
+                                   nullptr, nullptr, dacl, nullptr);
+  }
+  return static_cast<int>(result);
+}
