@@ -1,4 +1,5 @@
 // vortiss: asks the Vortiss library about the user this program runs as, and reports the answer.
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -84,6 +85,43 @@ bool PrepareEnvironment(const HostOptions& options) {
 #endif
 }
 
+// A POSIX path in the form the stand-in's Windows knows it by: drive Z: is the host's "/".
+// Windows paths (a drive letter or backslashes) pass as they are; a trailing separator is kept.
+std::wstring ToWindowsPath(const std::string& path) {
+#ifdef _WIN32
+  return WideFromUtf8(path);
+#else
+  const bool windows_form =
+      (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') ||
+      path.find('\\') != std::string::npos;
+  if (path.empty() || windows_form)
+    return WideFromUtf8(path);
+  std::string absolute = path;
+  if (absolute[0] != '/') {
+    std::error_code ec;
+    absolute = std::filesystem::current_path(ec).string() + "/" + absolute;
+  }
+  std::wstring windows = L"Z:";
+  for (const wchar_t c : WideFromUtf8(absolute)) {
+    const wchar_t separator = c == L'/' ? L'\\' : c;
+    if (separator == L'\\' && !windows.empty() && windows.back() == L'\\')
+      continue;  // one separator for a run of them
+    windows += separator;
+  }
+  return windows;
+#endif
+}
+
+int RunAccess(const VortissLibrary& library, const std::string& path) {
+  auto check = reinterpret_cast<VortissLibrary::AccessCheck>(library.Export("IsUserAllowedAccess"));
+  if (!check) {
+    std::wcerr << L"vortiss: the library has no IsUserAllowedAccess" << std::endl;
+    return kCannotRun;
+  }
+  const std::wstring windows_path = ToWindowsPath(path);
+  return Answer(check(windows_path.c_str()));
+}
+
 int RunAdmin(const VortissLibrary& library) {
   auto check =
       reinterpret_cast<VortissLibrary::AdministratorCheck>(library.Export("IsUserAdministrator"));
@@ -111,6 +149,11 @@ int main(int argc, char** argv) {
   app.require_subcommand(1, 1);
   CLI::App* admin =
       app.add_subcommand("admin", "Is the user a member of the local Administrators group?");
+  std::string access_path;
+  CLI::App* access =
+      app.add_subcommand("access", "May the user create and write files in the directory of PATH?");
+  access->add_option("PATH", access_path, "A file or directory; a POSIX path becomes Z:\\...")
+      ->required();
 
   try {
     app.parse(argc, argv);
@@ -128,5 +171,7 @@ int main(int argc, char** argv) {
   }
   if (admin->parsed())
     return RunAdmin(library);
+  if (access->parsed())
+    return RunAccess(library, access_path);
   return kUsage;
 }
