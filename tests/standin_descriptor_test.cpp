@@ -1,0 +1,530 @@
+// Contract of the stand-in's descriptor and ACL calls: the binary layouts, two-call sizing,
+// the platform's error codes, and hostile self-relative descriptors refused without a read
+// outside the buffer.
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/standin_contract.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+class standin_descriptor : public StandinTest {};
+
+void PutWord(Bytes& b, size_t at, WORD v) {
+  std::memcpy(&b[at], &v, 2);
+}
+
+void PutDword(Bytes& b, size_t at, DWORD v) {
+  std::memcpy(&b[at], &v, 4);
+}
+
+// An entry of `type` for `sid`; `size` above the natural size pads the entry.
+Bytes Ace(BYTE type, DWORD mask, const Bytes& sid, WORD size = 0) {
+  Bytes ace(size ? size : 8 + sid.size(), 0);
+  ace[0] = type;
+  PutWord(ace, 2, static_cast<WORD>(ace.size()));
+  PutDword(ace, 4, mask);
+  std::memcpy(&ace[8], sid.data(), sid.size());
+  return ace;
+}
+
+// An ACL of revision 2 holding `aces`; `size` above the natural size leaves room unused.
+Bytes Acl(const std::vector<Bytes>& aces, WORD size = 0) {
+  Bytes acl(8, 0);
+  for (const auto& a : aces)
+    acl.insert(acl.end(), a.begin(), a.end());
+  if (size)
+    acl.resize(size, 0);
+  acl[0] = ACL_REVISION;
+  PutWord(acl, 2, static_cast<WORD>(acl.size()));
+  PutWord(acl, 4, static_cast<WORD>(aces.size()));
+  return acl;
+}
+
+// A self-relative descriptor: header offsets as given, each part copied to its offset.
+struct Part {
+  DWORD offset;
+  Bytes bytes;
+};
+Bytes Relative(WORD control,
+               DWORD owner,
+               DWORD group,
+               DWORD sacl,
+               DWORD dacl,
+               const std::vector<Part>& parts) {
+  Bytes sd(20, 0);
+  for (const auto& p : parts) {
+    if (sd.size() < p.offset + p.bytes.size())
+      sd.resize(p.offset + p.bytes.size(), 0);
+    std::memcpy(&sd[p.offset], p.bytes.data(), p.bytes.size());
+  }
+  sd[0] = SECURITY_DESCRIPTOR_REVISION;
+  PutWord(sd, 2, static_cast<WORD>(control | SE_SELF_RELATIVE));
+  PutDword(sd, 4, owner);
+  PutDword(sd, 8, group);
+  PutDword(sd, 12, sacl);
+  PutDword(sd, 16, dacl);
+  return sd;
+}
+
+const Bytes kAdmins = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};  // S-1-5-32-544
+const Bytes kSystem = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};                 // S-1-5-18
+
+// The base of the hostile table: DACL at 20 (one entry, 32 bytes), owner at 52, group at 68.
+Bytes BaseDescriptor() {
+  return Relative(SE_DACL_PRESENT, 52, 68, 0, 20,
+                  {{20, Acl({Ace(ACCESS_ALLOWED_ACE_TYPE, FILE_ALL_ACCESS, kAdmins)})},
+                   {52, kAdmins},
+                   {68, kSystem}});
+}
+
+TEST_F(standin_descriptor, InitializeSecurityDescriptorChecksTheRevision) {
+  SECURITY_DESCRIPTOR sd;
+  std::memset(&sd, 0xcc, sizeof(sd));
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(InitializeSecurityDescriptor(&sd, 2));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_REVISION));
+  EXPECT_TRUE(AllBytesAre(&sd, sizeof(sd), 0xcc));
+
+  ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+  EXPECT_EQ(sd.Revision, SECURITY_DESCRIPTOR_REVISION);
+  EXPECT_EQ(sd.Control, 0);
+  EXPECT_EQ(GetSecurityDescriptorLength(&sd), sizeof(SECURITY_DESCRIPTOR));
+  EXPECT_EQ(sizeof(SECURITY_DESCRIPTOR), sizeof(void*) == 8 ? 40u : 20u);
+}
+
+TEST_F(standin_descriptor, PartsOfASelfRelativeDescriptorCannotBeSet) {
+  Bytes sd = BaseDescriptor();
+  const Bytes before = sd;
+  BYTE acl_bytes[64];
+  ASSERT_TRUE(InitializeAcl(reinterpret_cast<PACL>(acl_bytes), sizeof(acl_bytes), ACL_REVISION));
+  Bytes sid = kSystem;
+  const std::function<BOOL()> setters[] = {
+      [&] { return SetSecurityDescriptorOwner(sd.data(), sid.data(), FALSE); },
+      [&] { return SetSecurityDescriptorGroup(sd.data(), sid.data(), FALSE); },
+      [&] {
+        return SetSecurityDescriptorDacl(sd.data(), TRUE, reinterpret_cast<PACL>(acl_bytes), 0);
+      },
+      [&] { return SetSecurityDescriptorSacl(sd.data(), FALSE, nullptr, FALSE); },
+  };
+  for (const auto& set : setters) {
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(set());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR));
+  }
+  EXPECT_EQ(sd, before);
+  // The control word may change in either form.
+  ASSERT_TRUE(SetSecurityDescriptorControl(sd.data(), SE_DACL_PROTECTED, SE_DACL_PROTECTED));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(sd.data(), &control, &revision));
+  EXPECT_EQ(control, SE_SELF_RELATIVE | SE_DACL_PRESENT | SE_DACL_PROTECTED);
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(SetSecurityDescriptorControl(sd.data(), SE_SELF_RELATIVE, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(SetSecurityDescriptorControl(sd.data(), SE_DACL_PROTECTED, SE_SACL_PROTECTED));
+}
+
+struct AclSizeCase {
+  DWORD length;
+  DWORD revision;
+  DWORD error;  // 0: accepted
+  WORD recorded_size;
+};
+
+TEST_F(standin_descriptor, InitializeAclKeepsSizesWithinSixteenBits) {
+  const AclSizeCase cases[] = {
+      {7, ACL_REVISION, ERROR_INSUFFICIENT_BUFFER, 0},
+      {65536, ACL_REVISION, ERROR_INVALID_PARAMETER, 0},
+      {0xffffffff, ACL_REVISION, ERROR_INVALID_PARAMETER, 0},
+      {64, 1, ERROR_INVALID_PARAMETER, 0},
+      {64, 5, ERROR_INVALID_PARAMETER, 0},
+      {8, ACL_REVISION, 0, 8},
+      {63, 3, 0, 60},
+      {64, ACL_REVISION_DS, 0, 64},
+      {65535, ACL_REVISION, 0, 65532},
+  };
+  std::vector<BYTE> buffer(65536);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "length " << c.length << " revision " << c.revision);
+    std::fill(buffer.begin(), buffer.end(), 0xcc);
+    auto* acl = reinterpret_cast<PACL>(buffer.data());
+    SetLastError(kSentinelError);
+    const BOOL ok = InitializeAcl(acl, c.length, c.revision);
+    if (c.error) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(GetLastError(), c.error);
+      EXPECT_TRUE(AllBytesAre(buffer.data(), 8, 0xcc));
+      continue;
+    }
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(acl->AclRevision, c.revision);
+    EXPECT_EQ(acl->AclSize, c.recorded_size);
+    EXPECT_EQ(acl->AceCount, 0);
+    EXPECT_TRUE(IsValidAcl(acl));
+  }
+}
+
+TEST_F(standin_descriptor, AddAccessAceRefusesAndLeavesTheAclAlone) {
+  alignas(4) BYTE buffer[8 + 24 + 20];  // room for one entry with a two-part SID
+  auto* acl = reinterpret_cast<PACL>(buffer);
+  ASSERT_TRUE(InitializeAcl(acl, sizeof(buffer), ACL_REVISION));
+  Bytes admins = kAdmins;
+  ASSERT_TRUE(
+      AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE, FILE_ALL_ACCESS, admins.data()));
+  const Bytes before(buffer, buffer + sizeof(buffer));
+
+  Bytes bad_sid = kAdmins;
+  bad_sid[0] = 2;
+  struct Case {
+    const char* name;
+    std::function<BOOL()> call;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"no room", [&] { return AddAccessDeniedAce(acl, ACL_REVISION, 1, admins.data()); },
+       ERROR_ALLOTTED_SPACE_EXCEEDED},
+      {"bad SID", [&] { return AddAccessAllowedAce(acl, ACL_REVISION, 1, bad_sid.data()); },
+       ERROR_INVALID_SID},
+      {"revision 5", [&] { return AddAccessAllowedAce(acl, 5, 1, admins.data()); },
+       ERROR_REVISION_MISMATCH},
+      {"audit flags on an allow entry",
+       [&] {
+         return AddAccessAllowedAceEx(acl, ACL_REVISION, SUCCESSFUL_ACCESS_ACE_FLAG, 1,
+                                      admins.data());
+       },
+       ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(c.call());
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(Bytes(buffer, buffer + sizeof(buffer)), before);
+  }
+
+  // A damaged ACL: its only entry claims more than the ACL holds.
+  WORD huge = 200;
+  std::memcpy(buffer + 8 + 2, &huge, 2);
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(IsValidAcl(acl));
+  EXPECT_EQ(GetLastError(), kSentinelError);
+  EXPECT_FALSE(AddAccessDeniedAce(acl, ACL_REVISION, 1, admins.data()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ACL));
+}
+
+TEST_F(standin_descriptor, AnAclHoldsAtMost4095Entries) {
+  std::vector<BYTE> buffer(65535);
+  auto* acl = reinterpret_cast<PACL>(buffer.data());
+  ASSERT_TRUE(InitializeAcl(acl, 65535, ACL_REVISION));
+  // The smallest entry: a SID without sub-authorities, 16 bytes in all.
+  Bytes nt_authority = {1, 0, 0, 0, 0, 0, 0, 5};
+  for (DWORD i = 0; i < 4095; ++i)
+    ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, i, nt_authority.data())) << i;
+  EXPECT_EQ(acl->AceCount, 4095);
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(AddAccessDeniedAce(acl, ACL_REVISION, 1, nt_authority.data()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALLOTTED_SPACE_EXCEEDED));
+  EXPECT_TRUE(IsValidAcl(acl));
+
+  void* ace = nullptr;
+  ASSERT_TRUE(GetAce(acl, 4094, &ace));
+  EXPECT_EQ(static_cast<BYTE*>(ace), buffer.data() + 8 + 4094 * 16);
+  EXPECT_EQ(static_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask, 4094u);
+  void* untouched = &buffer;
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(GetAce(acl, 4095, &untouched));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(untouched, &buffer);
+}
+
+TEST_F(standin_descriptor, AddAceInsertsWholeEntriesAtTheIndex) {
+  alignas(4) BYTE buffer[8 + 3 * 20];
+  auto* acl = reinterpret_cast<PACL>(buffer);
+  ASSERT_TRUE(InitializeAcl(acl, sizeof(buffer), ACL_REVISION));
+  Bytes system = kSystem;
+  ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, 1, system.data()));
+  ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, 3, system.data()));
+  Bytes entry = Ace(ACCESS_DENIED_ACE_TYPE, 2, kSystem);
+  ASSERT_TRUE(AddAce(acl, ACL_REVISION, 1, entry.data(), static_cast<DWORD>(entry.size())));
+  ASSERT_EQ(acl->AceCount, 3);
+  const DWORD masks[] = {1, 2, 3};
+  for (DWORD i = 0; i < 3; ++i) {
+    void* ace = nullptr;
+    ASSERT_TRUE(GetAce(acl, i, &ace));
+    EXPECT_EQ(static_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask, masks[i]);
+  }
+  const Bytes full(buffer, buffer + sizeof(buffer));
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(AddAce(acl, ACL_REVISION, 0xFFFFFFFF, entry.data(), 20));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  // An entry list whose entry claims more bytes than the list holds.
+  EXPECT_FALSE(AddAce(acl, ACL_REVISION, 0, entry.data(), 16));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(Bytes(buffer, buffer + sizeof(buffer)), full);
+}
+
+TEST_F(standin_descriptor, MakeSelfRelativeSDSizesAndLaysOutThePlatformOrder) {
+  SECURITY_DESCRIPTOR sd;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+  DWORD length = 0;
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(MakeSelfRelativeSD(&sd, nullptr, &length));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(length, 20u);
+
+  Bytes owner = kAdmins, group = kSystem;
+  Bytes dacl = Acl({Ace(ACCESS_ALLOWED_ACE_TYPE, FILE_ALL_ACCESS, kAdmins)});
+  Bytes sacl = Acl({Ace(SYSTEM_AUDIT_ACE_TYPE, FILE_ALL_ACCESS, kSystem)});
+  ASSERT_TRUE(SetSecurityDescriptorOwner(&sd, owner.data(), FALSE));
+  ASSERT_TRUE(SetSecurityDescriptorGroup(&sd, group.data(), TRUE));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, reinterpret_cast<PACL>(dacl.data()), FALSE));
+  ASSERT_TRUE(SetSecurityDescriptorSacl(&sd, TRUE, reinterpret_cast<PACL>(sacl.data()), FALSE));
+  const DWORD parts = 16 + 12 + 32 + 28;
+  EXPECT_EQ(GetSecurityDescriptorLength(&sd), sizeof(SECURITY_DESCRIPTOR) + parts);
+
+  length = 21;
+  Bytes out(200, 0xcc);
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(MakeSelfRelativeSD(&sd, out.data(), &length));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(length, 20 + parts);
+  EXPECT_TRUE(AllBytesAre(out.data(), out.size(), 0xcc));
+
+  length = 200;  // a larger length is left as given
+  ASSERT_TRUE(MakeSelfRelativeSD(&sd, out.data(), &length));
+  EXPECT_EQ(length, 200u);
+  out.resize(20 + parts);
+  // SACL, DACL, owner, group, each at the offset the header gives.
+  const Bytes expected = Relative(SE_GROUP_DEFAULTED | SE_DACL_PRESENT | SE_SACL_PRESENT, 80, 96,
+                                  20, 48, {{20, sacl}, {48, dacl}, {80, owner}, {96, group}});
+  EXPECT_EQ(out, expected);
+  EXPECT_EQ(GetSecurityDescriptorLength(out.data()), 20 + parts);
+
+  DWORD again = 500;
+  Bytes copy(500, 0xcc);
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(MakeSelfRelativeSD(out.data(), copy.data(), &again));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_DESCRIPTOR_FORMAT));
+  EXPECT_EQ(again, 500u);
+}
+
+TEST_F(standin_descriptor, MakeAbsoluteSDReportsEveryPartSize) {
+  const Bytes relative = BaseDescriptor();
+  SECURITY_DESCRIPTOR absolute;
+  std::memset(&absolute, 0xcc, sizeof(absolute));
+  DWORD sd_size = 0, dacl_size = 0, sacl_size = 0, owner_size = 0, group_size = 0;
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(MakeAbsoluteSD(const_cast<BYTE*>(relative.data()), &absolute, &sd_size, nullptr,
+                              &dacl_size, nullptr, &sacl_size, nullptr, &owner_size, nullptr,
+                              &group_size));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(sd_size, sizeof(SECURITY_DESCRIPTOR));
+  EXPECT_EQ(dacl_size, 32u);
+  EXPECT_EQ(sacl_size, 0u);
+  EXPECT_EQ(owner_size, 16u);
+  EXPECT_EQ(group_size, 12u);
+  EXPECT_TRUE(AllBytesAre(&absolute, sizeof(absolute), 0xcc));
+
+  // Room without a buffer would leave a present DACL null: refused.
+  EXPECT_FALSE(MakeAbsoluteSD(const_cast<BYTE*>(relative.data()), &absolute, &sd_size, nullptr,
+                              &dacl_size, nullptr, &sacl_size, nullptr, &owner_size, nullptr,
+                              &group_size));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(AllBytesAre(&absolute, sizeof(absolute), 0xcc));
+
+  Bytes dacl(dacl_size), owner(owner_size), group(group_size);
+  ASSERT_TRUE(MakeAbsoluteSD(const_cast<BYTE*>(relative.data()), &absolute, &sd_size,
+                             reinterpret_cast<PACL>(dacl.data()), &dacl_size, nullptr, &sacl_size,
+                             owner.data(), &owner_size, group.data(), &group_size));
+  EXPECT_EQ(absolute.Control, SE_DACL_PRESENT);
+  EXPECT_EQ(absolute.Owner, owner.data());
+  EXPECT_EQ(absolute.Group, group.data());
+  EXPECT_EQ(absolute.Dacl, reinterpret_cast<PACL>(dacl.data()));
+  EXPECT_EQ(absolute.Sacl, nullptr);
+  EXPECT_EQ(owner, kAdmins);
+  EXPECT_EQ(GetSecurityDescriptorLength(&absolute), sizeof(SECURITY_DESCRIPTOR) + 60);
+
+  // And back: the same bytes.
+  Bytes back(relative.size());
+  DWORD length = static_cast<DWORD>(back.size());
+  ASSERT_TRUE(MakeSelfRelativeSD(&absolute, back.data(), &length));
+  EXPECT_EQ(back, relative);
+}
+
+TEST_F(standin_descriptor, ANullDaclStaysNullAndCountsNothing) {
+  // DACL present at offset 0: a null DACL, which grants everyone everything.
+  const Bytes relative = Relative(SE_DACL_PRESENT, 20, 0, 0, 0, {{20, kSystem}});
+  ASSERT_TRUE(IsValidSecurityDescriptor(const_cast<BYTE*>(relative.data())));
+  EXPECT_EQ(GetSecurityDescriptorLength(const_cast<BYTE*>(relative.data())), 32u);
+  BOOL present = FALSE, defaulted = TRUE;
+  PACL dacl = reinterpret_cast<PACL>(&present);
+  ASSERT_TRUE(
+      GetSecurityDescriptorDacl(const_cast<BYTE*>(relative.data()), &present, &dacl, &defaulted));
+  EXPECT_TRUE(present);
+  EXPECT_EQ(dacl, nullptr);
+  EXPECT_FALSE(defaulted);
+
+  SECURITY_DESCRIPTOR absolute;
+  DWORD sd_size = sizeof(absolute), dacl_size = 0, sacl_size = 0, owner_size = 12, group_size = 0;
+  Bytes owner(12);
+  ASSERT_TRUE(MakeAbsoluteSD(const_cast<BYTE*>(relative.data()), &absolute, &sd_size, nullptr,
+                             &dacl_size, nullptr, &sacl_size, owner.data(), &owner_size, nullptr,
+                             &group_size));
+  EXPECT_EQ(absolute.Control & SE_DACL_PRESENT, SE_DACL_PRESENT);
+  EXPECT_EQ(absolute.Dacl, nullptr);
+  Bytes back(32);
+  DWORD length = 32;
+  ASSERT_TRUE(MakeSelfRelativeSD(&absolute, back.data(), &length));
+  EXPECT_EQ(back, relative);
+}
+
+struct Hostile {
+  const char* name;
+  std::function<void(Bytes&)> damage;
+  // The calls without a length cannot see this damage: only the length-aware call is asked.
+  bool needs_length;
+  DWORD absolute_error;  // MakeAbsoluteSD's code
+};
+
+const Hostile kHostile[] = {
+    {"shorter than the header", [](Bytes& b) { b.resize(19); }, true, 0},
+    {"descriptor revision 2", [](Bytes& b) { b[0] = 2; }, false, ERROR_UNKNOWN_REVISION},
+    {"owner offset below the header", [](Bytes& b) { PutDword(b, 4, 16); }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"owner offset not a multiple of 4", [](Bytes& b) { PutDword(b, 4, 54); }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"owner offset at the end", [](Bytes& b) { PutDword(b, 4, 80); }, true, 0},
+    {"group running past the end", [](Bytes& b) { PutDword(b, 8, 76); }, true, 0},
+    {"DACL running past the end", [](Bytes& b) { PutWord(b, 22, 64); }, true, 0},
+    {"DACL offset past the end", [](Bytes& b) { PutDword(b, 16, 0x10000); }, true, 0},
+    {"DACL on top of the owner", [](Bytes& b) { PutDword(b, 16, 52); }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"owner on top of the DACL", [](Bytes& b) { PutDword(b, 4, 20); }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"group inside the owner", [](Bytes& b) { PutDword(b, 8, 56); }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"owner with 16 sub-authorities", [](Bytes& b) { b[53] = 16; }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"owner of revision 2", [](Bytes& b) { b[52] = 2; }, false, ERROR_INVALID_SECURITY_DESCR},
+    {"entry count larger than the ACL holds", [](Bytes& b) { PutWord(b, 24, 2); }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"entry size 0", [](Bytes& b) { PutWord(b, 30, 0); }, false, ERROR_INVALID_SECURITY_DESCR},
+    {"entry size below the header", [](Bytes& b) { PutWord(b, 30, 2); }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"entry size not a multiple of 4",
+     [](Bytes& b) {
+       PutWord(b, 22, 36);  // room enough for the larger entry
+       PutWord(b, 30, 26);
+     },
+     false, ERROR_INVALID_SECURITY_DESCR},
+    {"entry too small for its SID", [](Bytes& b) { PutWord(b, 30, 20); }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"SID of revision 2 inside an entry", [](Bytes& b) { b[36] = 2; }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"SID of 16 sub-authorities inside an entry", [](Bytes& b) { b[37] = 16; }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"ACL size below 8", [](Bytes& b) { PutWord(b, 22, 4); }, false, ERROR_INVALID_SECURITY_DESCR},
+    {"ACL size not a multiple of 4", [](Bytes& b) { PutWord(b, 22, 34); }, false,
+     ERROR_INVALID_SECURITY_DESCR},
+    {"ACL revision 1", [](Bytes& b) { b[20] = 1; }, false, ERROR_INVALID_SECURITY_DESCR},
+    {"ACL revision 5", [](Bytes& b) { b[20] = 5; }, false, ERROR_INVALID_SECURITY_DESCR},
+    {"SACL present at a bad offset",
+     [](Bytes& b) {
+       PutWord(b, 2, SE_SELF_RELATIVE | SE_DACL_PRESENT | SE_SACL_PRESENT);
+       PutDword(b, 12, 3);
+     },
+     false, ERROR_INVALID_SECURITY_DESCR},
+};
+
+TEST_F(standin_descriptor, HostileSelfRelativeDescriptorsAreRefused) {
+  ASSERT_TRUE(RtlValidRelativeSecurityDescriptor(BaseDescriptor().data(), 80, 0));
+  for (const auto& c : kHostile) {
+    SCOPED_TRACE(c.name);
+    Bytes sd = BaseDescriptor();
+    c.damage(sd);
+    // An exact-size heap copy, so that any read past the end shows under the sanitizers.
+    const auto held = std::make_unique<BYTE[]>(sd.size());
+    std::memcpy(held.get(), sd.data(), sd.size());
+    const auto length = static_cast<ULONG>(sd.size());
+
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(RtlValidRelativeSecurityDescriptor(held.get(), length, 0));
+    EXPECT_EQ(GetLastError(), kSentinelError);  // an ntdll call leaves the last error
+    if (c.needs_length)
+      continue;
+
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(IsValidSecurityDescriptor(held.get()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR));
+
+    SECURITY_DESCRIPTOR absolute;
+    std::memset(&absolute, 0xcc, sizeof(absolute));
+    Bytes part(256, 0xcc);
+    DWORD sizes[5] = {sizeof(absolute), 256, 256, 256, 256};
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(MakeAbsoluteSD(held.get(), &absolute, &sizes[0],
+                                reinterpret_cast<PACL>(part.data()), &sizes[1], nullptr, &sizes[2],
+                                part.data(), &sizes[3], part.data(), &sizes[4]));
+    EXPECT_EQ(GetLastError(), c.absolute_error);
+    EXPECT_TRUE(AllBytesAre(&absolute, sizeof(absolute), 0xcc));
+    EXPECT_TRUE(AllBytesAre(part.data(), part.size(), 0xcc));
+
+    // The readers refuse before following an offset.
+    PSID owner = &absolute;
+    BOOL defaulted = 7;
+    EXPECT_FALSE(GetSecurityDescriptorOwner(held.get(), &owner, &defaulted));
+    EXPECT_EQ(owner, &absolute);
+    EXPECT_EQ(defaulted, 7);
+    EXPECT_EQ(GetSecurityDescriptorLength(held.get()), 0u);
+    EXPECT_EQ(std::memcmp(held.get(), sd.data(), sd.size()), 0);
+  }
+}
+
+TEST_F(standin_descriptor, UnusualButValidDescriptorsAreAccepted) {
+  const Bytes padded_entry = Ace(ACCESS_ALLOWED_ACE_TYPE, 1, kAdmins, 28);
+  struct Case {
+    const char* name;
+    Bytes sd;
+  };
+  const Case cases[] = {
+      {"padded entry: always advance by the entry size",
+       Relative(SE_DACL_PRESENT, 0, 0, 0, 20,
+                {{20, Acl({padded_entry, Ace(ACCESS_DENIED_ACE_TYPE, 2, kSystem)})}})},
+      {"ACL with unused room",
+       Relative(SE_DACL_PRESENT, 0, 0, 0, 20,
+                {{20, Acl({Ace(ACCESS_ALLOWED_ACE_TYPE, 1, kSystem)}, 64)}})},
+      {"owner and group sharing one SID", Relative(0, 20, 20, 0, 0, {{20, kAdmins}})},
+      {"stale DACL offset while no DACL is present", Relative(0, 20, 0, 0, 3, {{20, kAdmins}})},
+      {"nothing at all", Relative(0, 0, 0, 0, 0, {})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes sd = c.sd;
+    EXPECT_TRUE(RtlValidRelativeSecurityDescriptor(sd.data(), static_cast<ULONG>(sd.size()), 0));
+    EXPECT_TRUE(IsValidSecurityDescriptor(sd.data()));
+  }
+  // An owner may be required; a DACL may be missing even when asked for.
+  Bytes bare = Relative(0, 0, 20, 0, 0, {{20, kSystem}});
+  EXPECT_FALSE(RtlValidRelativeSecurityDescriptor(bare.data(), 32, OWNER_SECURITY_INFORMATION));
+  EXPECT_TRUE(RtlValidRelativeSecurityDescriptor(
+      bare.data(), 32, GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION));
+}
+
+TEST_F(standin_descriptor, FaultsAreInjectedIntoTheDescriptorCalls) {
+  InstallProfile(R"({"faults": [{"call": "MakeAbsoluteSD", "error": 8}]})");
+  Bytes sd = BaseDescriptor();
+  DWORD sizes[5] = {0, 0, 0, 0, 0};
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(MakeAbsoluteSD(sd.data(), nullptr, &sizes[0], nullptr, &sizes[1], nullptr, &sizes[2],
+                              nullptr, &sizes[3], nullptr, &sizes[4]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_EQ(sizes[0], 0u);
+}
+
+}  // namespace
