@@ -13,6 +13,13 @@
 #include <lm.h>
 #include <aclapi.h>
 #include <sddl.h>
+
+// ntdll's check of a self-relative descriptor of known length, which the SDK headers leave to
+// the driver kit.
+extern "C" __declspec(dllimport) BOOLEAN NTAPI
+    RtlValidRelativeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor,
+                                       ULONG length,
+                                       SECURITY_INFORMATION required);
 #else
 #include "standin/win32api.h"
 #endif

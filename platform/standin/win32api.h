@@ -587,6 +587,29 @@ typedef struct _PRIVILEGE_SET {
 
 static_assert(sizeof(PRIVILEGE_SET) == 20);
 
+// The registry (winreg.h, winnt.h).
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef ACCESS_MASK REGSAM;
+
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+#define HKEY_CURRENT_CONFIG ((HKEY)(ULONG_PTR)((LONG)0x80000005))
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+#define REG_QWORD 11
+
+#define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_CREATED_NEW_KEY 0x00000001L
+#define REG_OPENED_EXISTING_KEY 0x00000002L
+
 extern "C" {
 
 // Last error, per thread.
@@ -794,6 +817,36 @@ BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR descriptor,
                         LPDWORD privileges_length,
                         LPDWORD granted,
                         LPBOOL status);
+
+// The registry. Registry calls return their code and leave the last error alone.
+LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY result);
+LSTATUS WINAPI RegCreateKeyExW(HKEY key,
+                               LPCWSTR subkey,
+                               DWORD reserved,
+                               LPWSTR key_class,
+                               DWORD options,
+                               REGSAM access,
+                               LPSECURITY_ATTRIBUTES security,
+                               PHKEY result,
+                               LPDWORD disposition);
+LSTATUS WINAPI RegCloseKey(HKEY key);
+LSTATUS WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subkey);
+LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name);
+LSTATUS WINAPI RegGetKeySecurity(HKEY key,
+                                 SECURITY_INFORMATION information,
+                                 PSECURITY_DESCRIPTOR descriptor,
+                                 LPDWORD length);
+LSTATUS WINAPI RegSetKeySecurity(HKEY key,
+                                 SECURITY_INFORMATION information,
+                                 PSECURITY_DESCRIPTOR descriptor);
+LSTATUS WINAPI RegQueryValueExW(HKEY key,
+                                LPCWSTR name,
+                                LPDWORD reserved,
+                                LPDWORD type,
+                                LPBYTE data,
+                                LPDWORD length);
+LSTATUS WINAPI
+RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD length);
 
 // Memory and messages.
 HLOCAL WINAPI LocalAlloc(DWORD flags, SIZE_T bytes);
