@@ -486,6 +486,18 @@ TEST_F(standin_descriptor, HostileSelfRelativeDescriptorsAreRefused) {
   }
 }
 
+TEST_F(standin_descriptor, DescriptorsWithoutTheSelfRelativeFlagAreNotReadAsOne) {
+  Bytes sd = BaseDescriptor();
+  PutWord(sd, 2, SE_DACL_PRESENT);
+  EXPECT_FALSE(RtlValidRelativeSecurityDescriptor(sd.data(), static_cast<ULONG>(sd.size()), 0));
+  DWORD sizes[5] = {0, 0, 0, 0, 0};
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(MakeAbsoluteSD(sd.data(), nullptr, &sizes[0], nullptr, &sizes[1], nullptr, &sizes[2],
+                              nullptr, &sizes[3], nullptr, &sizes[4]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_DESCRIPTOR_FORMAT));
+  EXPECT_EQ(sizes[0], 0u);
+}
+
 TEST_F(standin_descriptor, UnusualButValidDescriptorsAreAccepted) {
   const Bytes padded_entry = Ace(ACCESS_ALLOWED_ACE_TYPE, 1, kAdmins, 28);
   struct Case {
