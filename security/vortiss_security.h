@@ -2,6 +2,7 @@
 #pragma once
 
 #include "security/cfilesd.h"
+#include "security/cregistrysd.h"
 #include "security/csd.h"
 #include "security/csid.h"
 #include "security/cvisa.h"

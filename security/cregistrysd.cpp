@@ -1,0 +1,224 @@
+#include "security/cregistrysd.h"
+
+#include "security/scoped_platform.h"
+
+namespace {
+
+void CloseKey(HKEY key) {
+  RegCloseKey(key);
+}
+
+using ScopedKey = vortiss::ScopedPlatform<HKEY, CloseKey>;
+
+DWORD PlatformMajorVersion() {
+  OSVERSIONINFOW info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  GetVersionExW(&info);
+  return info.dwMajorVersion;
+}
+
+}  // namespace
+
+CRegistrySD::CRegistrySD(HKEY root, const std::wstring& subkey)
+    : strSubKey(subkey), hRootKey(root) {
+  if (hRootKey && !strSubKey.empty()) {
+    nLastError = Initialize();
+  } else {
+    nLastError = ERROR_INVALID_PARAMETER;
+    bValid = 0;
+  }
+}
+
+CRegistrySD::CRegistrySD(const CRegistrySD& other)
+    : CSD(other), strSubKey(other.strSubKey), hRootKey(other.hRootKey) {}
+
+CRegistrySD& CRegistrySD::operator=(const CRegistrySD& other) {
+  CSD::operator=(other);
+  strSubKey = other.strSubKey;
+  hRootKey = other.hRootKey;
+  return *this;
+}
+
+CRegistrySD::~CRegistrySD() = default;
+
+int CRegistrySD::Initialize() {
+  ScopedKey key;
+  LSTATUS status = RegOpenKeyExW(hRootKey, strSubKey.c_str(), 0, READ_CONTROL, key.receive());
+  if (status != ERROR_SUCCESS) {
+    nLastError = status;
+    bValid = 0;
+    return status;
+  }
+  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD length = 0;
+  status = RegGetKeySecurity(key.get(), parts, nullptr, &length);
+  if (status != ERROR_INSUFFICIENT_BUFFER) {
+    // Even success is a failure here: a descriptor cannot fit in no bytes.
+    nLastError = status;
+    bValid = 0;
+    return status;
+  }
+  delete[] pSelfRelativeSD;
+  pSelfRelativeSD = new BYTE[length];
+  status = RegGetKeySecurity(key.get(), parts, pSelfRelativeSD, &length);
+  if (status != ERROR_SUCCESS) {
+    nLastError = status;
+    bValid = 0;
+    delete[] pSelfRelativeSD;
+    pSelfRelativeSD = nullptr;
+    return status;
+  }
+  key.reset();
+  const int result = Synchronize(1);
+  nLastError = result;
+  if (result != 0)
+    bValid = 0;
+  return result;
+}
+
+int CRegistrySD::WritePart(REGSAM access, SECURITY_INFORMATION part, bool* refused) {
+  ScopedKey key;
+  const LSTATUS opened = RegOpenKeyExW(hRootKey, strSubKey.c_str(), 0, access, key.receive());
+  if (refused)
+    *refused = opened == ERROR_ACCESS_DENIED;
+  if (opened != ERROR_SUCCESS) {
+    if (!(refused && *refused))
+      nLastError = opened;
+    return opened;
+  }
+  const LSTATUS written = RegSetKeySecurity(key.get(), part, pAbsoluteSD);
+  if (written != ERROR_SUCCESS)
+    nLastError = written;
+  return written;
+}
+
+int CRegistrySD::SecureObject(bool bInherit) {
+  // Without a descriptor (one that was never loaded nor built) nothing is written: an empty or
+  // made-up DACL must never reach the key.
+  if (!pAbsoluteSD) {
+    nLastError = ERROR_INVALID_SECURITY_DESCR;
+    return nLastError;
+  }
+  bool owner_refused = false;
+  int result = WritePart(WRITE_OWNER, OWNER_SECURITY_INFORMATION, &owner_refused);
+  if (result != ERROR_SUCCESS && !owner_refused)
+    return result;
+  result = WritePart(WRITE_DAC, DACL_SECURITY_INFORMATION, nullptr);
+  if (result != ERROR_SUCCESS)
+    return result;
+  // An owner refused before the DACL was written may be accepted now that the DACL has changed;
+  // it is tried again whatever the inheritance mode, since the model asks for that owner.
+  if (owner_refused) {
+    result = WritePart(WRITE_OWNER, OWNER_SECURITY_INFORMATION, nullptr);
+    if (result != ERROR_SUCCESS)
+      return result;
+  }
+  SetInheritance(bInherit);
+  return 0;
+}
+
+int CRegistrySD::SetInheritance(bool bInherit) {
+  if (PlatformMajorVersion() <= 4)
+    return 0;
+  std::wstring name;
+  if (hRootKey == HKEY_CURRENT_USER)
+    name = L"CURRENT_USER\\";
+  else if (hRootKey == HKEY_LOCAL_MACHINE)
+    name = L"MACHINE\\";
+  name += strSubKey;
+
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD result = GetNamedSecurityInfoW(name.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION,
+                                       nullptr, nullptr, &dacl, nullptr, &descriptor);
+  vortiss::ScopedLocal<void> owned(descriptor);
+  if (result == ERROR_SUCCESS && dacl) {
+    const SECURITY_INFORMATION flags =
+        DACL_SECURITY_INFORMATION |
+        (bInherit ? UNPROTECTED_DACL_SECURITY_INFORMATION : PROTECTED_DACL_SECURITY_INFORMATION);
+    result =
+        SetNamedSecurityInfoW(name.data(), SE_REGISTRY_KEY, flags, nullptr, nullptr, dacl, nullptr);
+  }
+  return static_cast<int>(result);
+}
+
+CEmbeddedRegistrySD::CEmbeddedRegistrySD(HKEY root,
+                                         const std::wstring& subkey,
+                                         const std::wstring& name)
+    : strSubKey(subkey), strValueName(name), hRootKey(root), dwValueType(REG_BINARY) {
+  if (hRootKey && !strSubKey.empty() && !strValueName.empty()) {
+    nLastError = Initialize();
+  } else {
+    nLastError = ERROR_INVALID_PARAMETER;
+    bValid = 0;
+  }
+  // Whatever type a stored value had, it is written back as binary data.
+  dwValueType = REG_BINARY;
+}
+
+CEmbeddedRegistrySD::~CEmbeddedRegistrySD() = default;
+
+int CEmbeddedRegistrySD::Initialize() {
+  ScopedKey key;
+  LSTATUS status = RegOpenKeyExW(hRootKey, strSubKey.c_str(), 0, KEY_QUERY_VALUE, key.receive());
+  if (status != ERROR_SUCCESS) {
+    nLastError = status;
+    return status;
+  }
+  DWORD length = 0;
+  status =
+      RegQueryValueExW(key.get(), strValueName.c_str(), nullptr, &dwValueType, nullptr, &length);
+  if (status != ERROR_SUCCESS) {
+    nLastError = status;
+    return status;
+  }
+  delete[] pSelfRelativeSD;
+  pSelfRelativeSD = new BYTE[length ? length : 1];
+  status = RegQueryValueExW(key.get(), strValueName.c_str(), nullptr, &dwValueType, pSelfRelativeSD,
+                            &length);
+  if (status != ERROR_SUCCESS) {
+    nLastError = status;
+    delete[] pSelfRelativeSD;
+    pSelfRelativeSD = nullptr;
+    return status;
+  }
+  key.reset();
+
+  // The value is outside data: its bytes are checked, within their length, before anything
+  // reads through the offsets they hold.
+  if (!RtlValidRelativeSecurityDescriptor(pSelfRelativeSD, length, 0)) {
+    delete[] pSelfRelativeSD;
+    pSelfRelativeSD = nullptr;
+    nLastError = ERROR_INVALID_SECURITY_DESCR;
+    bValid = 0;
+    return nLastError;
+  }
+  const int result = Synchronize(1);
+  nLastError = result;
+  if (result != 0)
+    bValid = 0;
+  return result;
+}
+
+int CEmbeddedRegistrySD::SecureObject(bool) {
+  ScopedKey key;
+  const LSTATUS opened =
+      RegOpenKeyExW(hRootKey, strSubKey.c_str(), 0, KEY_SET_VALUE, key.receive());
+  if (opened != ERROR_SUCCESS) {
+    nLastError = opened;
+    bValid = 0;
+    return opened;
+  }
+  // A model that makes no descriptor (a list too long for one ACL) stores nothing.
+  const int built = Synchronize(0);
+  if (built != 0 || !pSelfRelativeSD)
+    return built != 0 ? built : (nLastError = ERROR_INVALID_SECURITY_DESCR);
+  const DWORD length = GetSecurityDescriptorLength(pSelfRelativeSD);
+  const LSTATUS written =
+      RegSetValueExW(key.get(), strValueName.c_str(), 0, dwValueType, pSelfRelativeSD, length);
+  if (written != ERROR_SUCCESS) {
+    nLastError = written;
+    return written;
+  }
+  return 0;
+}
