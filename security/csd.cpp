@@ -220,8 +220,10 @@ int CSD::ReadBack() {
   if (MakeAbsoluteSD(pSelfRelativeSD, nullptr, &absolute_length, nullptr, &dacl_length, nullptr,
                      &sacl_length, nullptr, &owner_length, nullptr, &group_length) != 1 &&
       ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    // Bytes that cannot be converted are kept for nothing: no buffer survives them.
     nLastError = static_cast<int>(::GetLastError());
     bValid = 0;
+    ReleaseAll();
     return nLastError;
   }
   auto allocate = [](DWORD n) { return n ? new BYTE[n]() : nullptr; };
