@@ -76,7 +76,7 @@ const Refusal kRefusals[] = {
     {R"({"faults": [{"error": 5}]})", "faults[0].call"},
     {R"({"faults": [{"call": "ImpersonateSelf"}]})", "faults[0].error"},
     // Bad fault call names: unknown, or a call that cannot fail.
-    {R"({"faults": [{"call": "DeleteFileW", "error": 5}]})", "faults[0].call"},
+    {R"({"faults": [{"call": "MapGenericMask", "error": 5}]})", "faults[0].call"},
     {R"({"faults": [{"call": "impersonateself", "error": 5}]})", "faults[0].call"},
     {R"({"faults": [{"call": "GetLastError", "error": 5}]})", "faults[0].call"},
     {R"({"faults": [{"call": "ImpersonateSelf", "error": 5}, {"call": "", "error": 5}]})",

@@ -56,6 +56,7 @@ MachineDescription HostMirrorDescription() {
   if (gethostname(host, sizeof host - 1) == 0 && host[0])
     d.computer = Utf8ToWide(host);
   d.elevated = geteuid() == 0;
+  d.host_mirror = true;
 
   std::map<uid_t, std::wstring> user_names;
   std::set<std::wstring> taken;  // upper-cased names of local accounts

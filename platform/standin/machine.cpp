@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "platform/standin/file_system.h"
 #include "platform/standin/messages.h"
 #include "platform/standin/profile.h"
 #include "platform/standin/text.h"
@@ -67,6 +68,21 @@ constexpr std::string_view kFaultableCalls[] = {
     "LocalFree",
     "FormatMessageA",
     "FormatMessageW",
+    "GetVolumeInformationW",
+    "GetVersionExW",
+    "CreateFileW",
+    "DeleteFileW",
+    "CreateDirectoryW",
+    "RemoveDirectoryW",
+    "GetFileAttributesW",
+    "FindFirstFileW",
+    "FindNextFileW",
+    "FindClose",
+    "GetFileSecurityW",
+    "SetFileSecurityW",
+    "GetNamedSecurityInfoW",
+    "SetNamedSecurityInfoW",
+    "AccessCheck",
 };
 
 std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& description,
@@ -174,6 +190,7 @@ Machine::Machine(const MachineDescription& description)
                          "'" + f.call + "' is no platform call that can fail");
   }
   faults_ = description.faults;
+  files_ = std::make_shared<FileSystem>(description_, accounts_, process_token_->user);
 }
 
 Machine::~Machine() {

@@ -19,6 +19,8 @@
 
 namespace standin {
 
+class FileSystem;
+
 struct TokenData {
   SidValue user;
   std::vector<std::pair<SidValue, DWORD>> groups;  // SID and SE_GROUP_* attributes
@@ -61,6 +63,8 @@ class Machine {
   const AccountDatabase& accounts() const { return accounts_; }
   const std::shared_ptr<const TokenData>& process_token() const { return process_token_; }
   std::uint64_t generation() const { return generation_; }
+  // Volumes, file descriptors, the current directory and open files.
+  const std::shared_ptr<FileSystem>& files() const { return files_; }
 
   // The system's message text for a code, or nullptr when it has none.
   const std::wstring* MessageText(DWORD code) const;
@@ -93,6 +97,7 @@ class Machine {
   std::shared_ptr<const TokenData> process_token_;
   std::map<DWORD, std::wstring> messages_;
   std::uint64_t generation_;
+  std::shared_ptr<FileSystem> files_;
 
   mutable std::mutex mutex_;
   std::vector<FaultDescription> faults_;

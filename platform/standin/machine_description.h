@@ -53,6 +53,13 @@ struct FaultDescription {
   std::optional<unsigned> times;
 };
 
+// A drive letter mapped onto a host directory.
+struct VolumeDescription {
+  wchar_t letter = L'C';  // upper case
+  std::filesystem::path directory;
+  std::wstring file_system = L"NTFS";
+};
+
 struct MachineDescription {
   std::wstring computer = L"WORKSTATION";
   std::optional<std::wstring> machine_sid;
@@ -72,6 +79,12 @@ struct MachineDescription {
   std::vector<std::pair<DWORD, std::optional<std::wstring>>> messages;
   // The folder that relative host paths of the description are taken from.
   std::filesystem::path base_directory;
+  // Drives; Z: is the host's root unless given here.
+  std::vector<VolumeDescription> volumes;
+  // Descriptors of files and directories: Windows path and SDDL, kept for the run.
+  std::vector<std::pair<std::wstring, std::wstring>> security;
+  // The host itself: file descriptors live with the files, and file operations are the host's.
+  bool host_mirror = false;
 };
 
 }  // namespace standin

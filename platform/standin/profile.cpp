@@ -1,5 +1,6 @@
 #include "platform/standin/profile.h"
 
+#include <cctype>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -132,6 +133,56 @@ FaultDescription Fault(const Json& j, const std::string& key) {
   return fault;
 }
 
+// "C:" to {"path": host directory, "fs": file system name}.
+std::vector<VolumeDescription> Volumes(const Json& j,
+                                       const std::string& key,
+                                       const std::filesystem::path& base_directory) {
+  std::vector<VolumeDescription> volumes;
+  for (const auto& [drive, value] : Object(j, key).items()) {
+    const std::string vkey = key + "." + drive;
+    Expect(drive.size() == 2 && drive[1] == ':' &&
+               std::isalpha(static_cast<unsigned char>(drive[0])),
+           vkey, "a drive is a letter and a colon, such as \"C:\"");
+    VolumeDescription volume;
+    volume.letter = static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(drive[0])));
+    for (const auto& v : volumes)
+      Expect(v.letter != volume.letter, vkey, "the drive is given twice");
+    bool has_path = false;
+    for (const auto& [field, v] : Object(value, vkey).items()) {
+      const std::string fkey = vkey + "." + field;
+      if (field == "path") {
+        Expect(v.is_string() && !v.get<std::string>().empty(), fkey,
+               "must be a non-empty string");
+        volume.directory = base_directory / std::filesystem::path(v.get<std::string>());
+        has_path = true;
+      } else if (field == "fs") {
+        volume.file_system = String(v, fkey);
+        Expect(!volume.file_system.empty() && volume.file_system.size() < MAX_PATH, fkey,
+               "must name a file system");
+      } else {
+        throw ProfileError(fkey, "unknown key");
+      }
+    }
+    Expect(has_path, vkey + ".path", "is missing");
+    volumes.push_back(std::move(volume));
+  }
+  return volumes;
+}
+
+// Windows path to SDDL; the SDDL is parsed when the machine is built, with its accounts.
+std::vector<std::pair<std::wstring, std::wstring>> Security(const Json& j,
+                                                            const std::string& key) {
+  std::vector<std::pair<std::wstring, std::wstring>> entries;
+  for (const auto& [path, sddl] : Object(j, key).items()) {
+    const std::string pkey = key + "." + path;
+    const bool absolute = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                          path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    Expect(absolute, pkey, "must be a full Windows path such as C:\\Data");
+    entries.emplace_back(Utf8ToWide(path), String(sddl, pkey));
+  }
+  return entries;
+}
+
 }  // namespace
 
 MachineDescription ParseProfile(std::string_view text,
@@ -194,8 +245,12 @@ MachineDescription ParseProfile(std::string_view text,
         else
           d.messages.emplace_back(static_cast<DWORD>(n), String(message, mkey));
       }
-    } else if (key == "volumes" || key == "security" || key == "registry") {
-      // Files and the registry: read by the services that use them.
+    } else if (key == "volumes") {
+      d.volumes = Volumes(value, key, base_directory);
+    } else if (key == "security") {
+      d.security = Security(value, key);
+    } else if (key == "registry") {
+      // The registry: read by the service that uses it.
       Object(value, key);
     } else {
       throw ProfileError(key, "unknown key");
