@@ -1,0 +1,97 @@
+// CRegistrySD and CEmbeddedRegistrySD on a key the test makes under HKEY_CURRENT_USER.
+#include <cstdint>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "security/cregistrysd.h"
+#include "security/scoped_platform.h"
+#include "tests/portable/platform_facts.h"
+
+namespace {
+
+class RegistryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    subkey_ = L"Software\\vortiss-portable-" +
+              std::to_wstring(reinterpret_cast<std::uintptr_t>(this) & 0xffffff);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, subkey_.c_str()); }
+
+  std::wstring subkey_;
+};
+
+TEST_F(RegistryTest, KeyDescriptorIsReadEditedAndWrittenBack) {
+  CRegistrySD sd(HKEY_CURRENT_USER, subkey_);
+  ASSERT_TRUE(sd.IsValid()) << sd.GetLastError();
+  CSid everyone(L"Everyone", std::wstring());
+  CSid user{std::wstring(), std::wstring()};
+  const std::wstring user_sid = portable::ProcessUserSidText();
+  {
+    // The process user keeps full control, so that the key can be removed afterwards.
+    vortiss::ScopedLocal<void> raw;
+    ASSERT_TRUE(ConvertStringSidToSidW(user_sid.c_str(), raw.receive()));
+    user = CSid(raw.get(), std::wstring());
+  }
+  ASSERT_EQ(sd.AllowAccess(&user, KEY_ALL_ACCESS), 0);
+  ASSERT_EQ(sd.AllowAccess(&everyone, KEY_READ), 0);
+  ASSERT_EQ(sd.SecureObject(false), 0);
+
+  const CRegistrySD again(HKEY_CURRENT_USER, subkey_);
+  ASSERT_TRUE(again.IsValid()) << again.GetLastError();
+  EXPECT_TRUE(again.IsAllowed(&everyone));
+  EXPECT_TRUE(again.IsAllowed(&user));
+}
+
+TEST_F(RegistryTest, MissingKeyOrNoRootIsInvalid) {
+  const struct {
+    HKEY root;
+    std::wstring subkey;
+    int error;
+  } cases[] = {
+      {HKEY_CURRENT_USER, subkey_ + L"\\absent", ERROR_FILE_NOT_FOUND},
+      {nullptr, subkey_, ERROR_INVALID_PARAMETER},
+      {HKEY_CURRENT_USER, L"", ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& c : cases) {
+    const CRegistrySD sd(c.root, c.subkey);
+    EXPECT_FALSE(sd.IsValid());
+    EXPECT_EQ(sd.GetLastError(), c.error);
+  }
+}
+
+TEST_F(RegistryTest, EmbeddedDescriptorRoundTripsThroughAValue) {
+  {
+    CEmbeddedRegistrySD empty(HKEY_CURRENT_USER, subkey_, L"Descriptor");
+    EXPECT_TRUE(empty.IsValid());
+    EXPECT_EQ(empty.GetLastError(), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(empty.DenyAccess(L"Everyone", GENERIC_WRITE), 0);
+    ASSERT_EQ(empty.AllowAccess(L"BUILTIN\\Administrators", GENERIC_ALL), 0);
+    ASSERT_EQ(empty.SecureObject(false), 0);
+  }
+  CEmbeddedRegistrySD stored(HKEY_CURRENT_USER, subkey_, L"Descriptor");
+  ASSERT_TRUE(stored.IsValid());
+  EXPECT_EQ(stored.GetLastError(), 0);
+  EXPECT_EQ(portable::OwnerAndDaclText(stored.GetAbsoluteSD()),
+            L"O:SYD:(D;OICI;GW;;;WD)(A;OICI;GA;;;BA)");
+}
+
+TEST_F(RegistryTest, EmbeddedValueThatIsNoDescriptorIsInvalid) {
+  SKIP_UNDER_WINE(
+      "RtlValidRelativeSecurityDescriptor accepts any bytes, and reading them then faults");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, KEY_SET_VALUE, &key),
+            ERROR_SUCCESS);
+  const BYTE junk[] = {1, 0, 4, 0x80, 0xff, 0xff, 0xff, 0x7f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(RegSetValueExW(key, L"Descriptor", 0, REG_BINARY, junk, sizeof junk), ERROR_SUCCESS);
+  RegCloseKey(key);
+  const CEmbeddedRegistrySD sd(HKEY_CURRENT_USER, subkey_, L"Descriptor");
+  EXPECT_FALSE(sd.IsValid());
+}
+
+}  // namespace
