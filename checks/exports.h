@@ -8,4 +8,7 @@ extern "C" {
 // True when the host process's user is a member of the local Administrators group.
 bool WINAPIV IsUserAdministrator(void);
 
+// True when the host process's user may create and write files in the directory of `path`.
+bool WINAPIV IsUserAllowedAccess(const wchar_t* path);
+
 }  // extern "C"
