@@ -55,17 +55,20 @@ FileSecurityStore::FileSecurityStore(const MachineDescription& description,
       process_user_(std::move(process_user)) {
   for (const auto& [path, sddl] : description.security) {
     const std::string key = "security." + WideToUtf8(path);
-    WindowsPath parsed;
-    if (volumes.Parse(path, L"", false, parsed) != ERROR_SUCCESS ||
-        parsed.invalid_component != std::wstring::npos) {
-      // A drive the machine lacks names nothing; a malformed path is refused.
-      if (path.size() >= 2 && !volumes.Find(path[0]))
-        continue;
-      throw ProfileError(key, "not a valid Windows path");
-    }
     std::vector<BYTE> bytes;
     if (ParseSddl(sddl, accounts, bytes) != ERROR_SUCCESS)
       throw ProfileError(key, "malformed SDDL '" + WideToUtf8(sddl) + "'");
+    // Names are checked on any drive; a drive the machine lacks names nothing.
+    const wchar_t reserved[] = L"<>\"|?*";
+    if (path.size() < 3)
+      throw ProfileError(key, "not a valid Windows path");
+    const std::wstring_view below = std::wstring_view(path).substr(2);
+    if (below.substr(1).find_first_of(L":") != std::wstring_view::npos ||
+        below.find_first_of(reserved) != std::wstring_view::npos)
+      throw ProfileError(key, "not a valid Windows path");
+    WindowsPath parsed;
+    if (volumes.Parse(path, L"", false, parsed) != ERROR_SUCCESS)
+      continue;
     entries_[parsed.key()] = std::move(bytes);
   }
 }
