@@ -10,6 +10,7 @@
 #include <set>
 
 #include "platform/standin/profile.h"
+#include "platform/standin/registry_backend.h"
 #include "platform/standin/text.h"
 
 namespace standin {
@@ -56,6 +57,7 @@ MachineDescription HostMirrorDescription() {
   if (gethostname(host, sizeof host - 1) == 0 && host[0])
     d.computer = Utf8ToWide(host);
   d.elevated = geteuid() == 0;
+  d.registry_database = HostRegistryFile();
   d.host_mirror = true;
 
   std::map<uid_t, std::wstring> user_names;

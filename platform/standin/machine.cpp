@@ -8,6 +8,7 @@
 #include "platform/standin/file_system.h"
 #include "platform/standin/messages.h"
 #include "platform/standin/profile.h"
+#include "platform/standin/registry.h"
 #include "platform/standin/text.h"
 
 namespace standin {
@@ -83,6 +84,15 @@ constexpr std::string_view kFaultableCalls[] = {
     "GetNamedSecurityInfoW",
     "SetNamedSecurityInfoW",
     "AccessCheck",
+    "RegOpenKeyExW",
+    "RegCreateKeyExW",
+    "RegCloseKey",
+    "RegDeleteKeyW",
+    "RegDeleteValueW",
+    "RegGetKeySecurity",
+    "RegSetKeySecurity",
+    "RegQueryValueExW",
+    "RegSetValueExW",
 };
 
 std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& description,
@@ -175,6 +185,7 @@ Machine::Machine(const MachineDescription& description)
     : description_(description),
       accounts_(description),
       process_token_(BuildProcessToken(description, accounts_)),
+      registry_(std::make_unique<Registry>(description, accounts_, *process_token_)),
       messages_(DefaultMessageTexts()),
       generation_(++g_generation) {
   for (const auto& [code, text] : description.messages) {

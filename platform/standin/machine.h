@@ -21,6 +21,8 @@ namespace standin {
 
 class FileSystem;
 
+class Registry;
+
 struct TokenData {
   SidValue user;
   std::vector<std::pair<SidValue, DWORD>> groups;  // SID and SE_GROUP_* attributes
@@ -63,6 +65,7 @@ class Machine {
   const AccountDatabase& accounts() const { return accounts_; }
   const std::shared_ptr<const TokenData>& process_token() const { return process_token_; }
   std::uint64_t generation() const { return generation_; }
+  Registry& registry() const { return *registry_; }
   // Volumes, file descriptors, the current directory and open files.
   const std::shared_ptr<FileSystem>& files() const { return files_; }
 
@@ -95,6 +98,7 @@ class Machine {
   MachineDescription description_;
   AccountDatabase accounts_;
   std::shared_ptr<const TokenData> process_token_;
+  std::unique_ptr<Registry> registry_;
   std::map<DWORD, std::wstring> messages_;
   std::uint64_t generation_;
   std::shared_ptr<FileSystem> files_;

@@ -60,6 +60,21 @@ struct VolumeDescription {
   std::wstring file_system = L"NTFS";
 };
 
+// A registry value of a profile: SDDL stored as its self-relative bytes, or raw bytes.
+struct RegistryValueDescription {
+  std::wstring name;
+  std::optional<DWORD> type;  // REG_BINARY when not given
+  std::optional<std::wstring> sddl;
+  std::vector<BYTE> bytes;
+};
+
+// A registry key by its path ("HKLM\Software\Example"), with its descriptor and values.
+struct RegistryKeyDescription {
+  std::wstring path;
+  std::optional<std::wstring> sddl;  // inherited from the parent key when not given
+  std::vector<RegistryValueDescription> values;
+};
+
 struct MachineDescription {
   std::wstring computer = L"WORKSTATION";
   std::optional<std::wstring> machine_sid;
@@ -83,6 +98,10 @@ struct MachineDescription {
   std::vector<VolumeDescription> volumes;
   // Descriptors of files and directories: Windows path and SDDL, kept for the run.
   std::vector<std::pair<std::wstring, std::wstring>> security;
+  // Registry keys, kept for the run.
+  std::vector<RegistryKeyDescription> registry;
+  // The database that holds the registry across runs; empty: in memory for the run.
+  std::filesystem::path registry_database;
   // The host itself: file descriptors live with the files, and file operations are the host's.
   bool host_mirror = false;
 };

@@ -106,6 +106,62 @@ DomainDescription Domain(const std::string& name, const Json& j, const std::stri
   return domain;
 }
 
+// "0100ff" to its bytes.
+std::vector<BYTE> HexBytes(const Json& j, const std::string& key) {
+  Expect(j.is_string(), key, std::string("must be a string, not ") + TypeName(j));
+  const std::string text = j.get<std::string>();
+  Expect(text.size() % 2 == 0, key, "hex digits come in pairs");
+  std::vector<BYTE> bytes;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    Expect(std::isxdigit(static_cast<unsigned char>(text[i])) &&
+               std::isxdigit(static_cast<unsigned char>(text[i + 1])),
+           key, "must hold hex digits only");
+    bytes.push_back(static_cast<BYTE>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// "HKLM\\Software\\Example" to {"sddl", "values": {name: {"sddl" | "hex", "type"}}}; the paths
+// and SDDL are checked when the machine is built.
+std::vector<RegistryKeyDescription> RegistryKeys(const Json& j, const std::string& key) {
+  std::vector<RegistryKeyDescription> keys;
+  for (const auto& [path, value] : Object(j, key).items()) {
+    const std::string kkey = key + "." + path;
+    RegistryKeyDescription k;
+    k.path = Utf8ToWide(path);
+    for (const auto& [field, v] : Object(value, kkey).items()) {
+      const std::string fkey = kkey + "." + field;
+      if (field == "sddl") {
+        k.sddl = String(v, fkey);
+      } else if (field == "values") {
+        for (const auto& [name, data] : Object(v, fkey).items()) {
+          const std::string vkey = fkey + "." + name;
+          RegistryValueDescription value_description;
+          value_description.name = Utf8ToWide(name);
+          for (const auto& [part, p] : Object(data, vkey).items()) {
+            const std::string pkey = vkey + "." + part;
+            if (part == "sddl")
+              value_description.sddl = String(p, pkey);
+            else if (part == "hex")
+              value_description.bytes = HexBytes(p, pkey);
+            else if (part == "type")
+              value_description.type = Number(p, pkey);
+            else
+              throw ProfileError(pkey, "unknown key");
+          }
+          Expect(data.contains("sddl") != data.contains("hex"), vkey,
+                 "needs either \"sddl\" or \"hex\"");
+          k.values.push_back(std::move(value_description));
+        }
+      } else {
+        throw ProfileError(fkey, "unknown key");
+      }
+    }
+    keys.push_back(std::move(k));
+  }
+  return keys;
+}
+
 FaultDescription Fault(const Json& j, const std::string& key) {
   FaultDescription fault;
   bool has_call = false, has_error = false;
@@ -250,8 +306,7 @@ MachineDescription ParseProfile(std::string_view text,
     } else if (key == "security") {
       d.security = Security(value, key);
     } else if (key == "registry") {
-      // The registry: read by the service that uses it.
-      Object(value, key);
+      d.registry = RegistryKeys(value, key);
     } else {
       throw ProfileError(key, "unknown key");
     }
