@@ -10,6 +10,7 @@
 #include "platform/standin/api_support.h"
 #include "platform/standin/file_system.h"
 #include "platform/standin/owned_descriptor.h"
+#include "platform/standin/registry.h"
 #include "platform/standin/text.h"
 
 using namespace standin;
@@ -291,6 +292,9 @@ DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR name,
   auto call = EnterCall("GetNamedSecurityInfoW");
   if (call.fault)
     return *call.fault;
+  if (type == SE_REGISTRY_KEY)
+    return GetRegistryNamedSecurity(*call.machine, name, information, owner, group, dacl, sacl,
+                                    descriptor);
   // The parts point into the descriptor, which the caller must take to free it.
   if (!name || !descriptor || !ServedType(type))
     return ERROR_INVALID_PARAMETER;
@@ -330,6 +334,8 @@ DWORD WINAPI SetNamedSecurityInfoW(LPWSTR name,
   auto call = EnterCall("SetNamedSecurityInfoW");
   if (call.fault)
     return *call.fault;
+  if (type == SE_REGISTRY_KEY)
+    return SetRegistryNamedSecurity(*call.machine, name, information, owner, group, dacl, sacl);
   if (!name || !ServedType(type))
     return ERROR_INVALID_PARAMETER;
   OwnedDescriptor given;
