@@ -46,8 +46,7 @@ std::vector<BYTE> Descriptor(int entries) {
     sddl += (i % 4 == 0 ? L"(D;;0x1;;;S-1-9-" : L"(A;;0x1;;;S-1-9-") + std::to_wstring(i) + L")";
   PSECURITY_DESCRIPTOR sd = nullptr;
   ULONG length = 0;
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd,
-                                                       &length);
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, &length);
   std::vector<BYTE> bytes(static_cast<BYTE*>(sd), static_cast<BYTE*>(sd) + length);
   LocalFree(sd);
   return bytes;
@@ -63,9 +62,9 @@ void SetUpMachine() {
 
 void PerEntry(benchmark::State& state) {
   state.counters["entries"] = static_cast<double>(state.range(0));
-  state.counters["per_entry"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * state.range(0)),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_entry"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * state.range(0)),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_Build(benchmark::State& state) {
@@ -86,6 +85,32 @@ void BM_ReadBack(benchmark::State& state) {
   PerEntry(state);
 }
 
+// The floor a build cannot go below: the platform calls it makes for n entries, alone.
+void BM_PlatformCallsOfABuild(benchmark::State& state) {
+  SetUpMachine();
+  const int entries = static_cast<int>(state.range(0));
+  std::vector<std::vector<BYTE>> sids;
+  for (int i = 0; i < entries; ++i) {
+    PSID sid = nullptr;
+    ConvertStringSidToSidW((L"S-1-9-" + std::to_wstring(i)).c_str(), &sid);
+    sids.emplace_back(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + GetLengthSid(sid));
+    LocalFree(sid);
+  }
+  const DWORD length = 8 + static_cast<DWORD>(entries) * 20;
+  std::vector<BYTE> acl(length);
+  for (auto _ : state) {
+    InitializeAcl(reinterpret_cast<PACL>(acl.data()), length, ACL_REVISION);
+    for (int i = 0; i < entries; ++i) {
+      AddAccessAllowedAce(reinterpret_cast<PACL>(acl.data()), ACL_REVISION, 1, sids[i].data());
+      LPVOID ace = nullptr;
+      GetAce(reinterpret_cast<PACL>(acl.data()), static_cast<DWORD>(i), &ace);
+      benchmark::DoNotOptimize(ace);
+    }
+  }
+  PerEntry(state);
+}
+
+BENCHMARK(BM_PlatformCallsOfABuild)->RangeMultiplier(4)->Range(16, 1024)->Arg(kLargestAcl);
 BENCHMARK(BM_Build)->RangeMultiplier(4)->Range(16, 1024)->Arg(kLargestAcl);
 BENCHMARK(BM_ReadBack)->RangeMultiplier(4)->Range(16, 1024)->Arg(kLargestAcl);
 
