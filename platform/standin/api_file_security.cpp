@@ -139,6 +139,38 @@ void Propagate(FileSystem& files,
   }
 }
 
+// On a profile machine an entry without a descriptor of its own takes what its ancestors pass
+// down when it is read. Before a directory's DACL changes without propagation, its entries
+// keep the descriptors they had, as the platform stored them when they were made.
+void KeepDescendants(FileSystem& files,
+                     const WindowsPath& directory,
+                     const std::filesystem::path& host) {
+  DIR* dir = ::opendir(host.c_str());
+  if (!dir)
+    return;
+  std::vector<std::string> names;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..")
+      names.push_back(name);
+  }
+  ::closedir(dir);
+  for (const auto& name : names) {
+    const auto child_host = host / name;
+    struct stat st;
+    if (::lstat(child_host.c_str(), &st) != 0 || S_ISLNK(st.st_mode))
+      continue;
+    const bool container = S_ISDIR(st.st_mode);
+    const WindowsPath child = directory.child(Utf8ToWide(name));
+    const HostLocation where{child_host, true, container};
+    std::vector<BYTE> bytes;
+    if (files.store().Read(child, where, bytes) == ERROR_SUCCESS)
+      files.store().Write(child, where, bytes);
+    if (container)
+      KeepDescendants(files, child, child_host);
+  }
+}
+
 // Writes the parts `information` names from `given` onto the object, with the protection
 // that PROTECTED_/UNPROTECTED_DACL_SECURITY_INFORMATION ask for. With `inherit`, an
 // unprotected DACL takes its parent's inheritable entries and a directory's DACL reaches its
@@ -203,6 +235,9 @@ DWORD WriteObject(Machine& machine,
       }
     }
   }
+  if (!inherit && (information & DACL_SECURITY_INFORMATION) && object.where.directory &&
+      !object.files->host_mirror())
+    KeepDescendants(*object.files, object.path, object.where.host);
   if (const DWORD error = object.files->store().Write(object.path, object.where, d.SelfRelative()))
     return error;
   if (inherit && (information & DACL_SECURITY_INFORMATION) && object.where.directory &&
