@@ -99,12 +99,9 @@ std::vector<BYTE> InheritInto(const OwnedDescriptor& child, const AceList& paren
   return bytes ? std::move(*bytes) : child.dacl;
 }
 
-// Makes the entries of a directory follow its DACL, depth first; protected entries and what
-// lies below them are left alone.
-void Propagate(FileSystem& files,
-               const WindowsPath& directory,
-               const std::filesystem::path& host,
-               const AceList& dacl) {
+// Calls `visit(child path, host location)` for each entry of a directory, links left out.
+template <typename Visit>
+void ForEachEntry(const WindowsPath& directory, const std::filesystem::path& host, Visit visit) {
   DIR* dir = ::opendir(host.c_str());
   if (!dir)
     return;
@@ -120,23 +117,31 @@ void Propagate(FileSystem& files,
     struct stat st;
     if (::lstat(child_host.c_str(), &st) != 0 || S_ISLNK(st.st_mode))
       continue;
-    const bool container = S_ISDIR(st.st_mode);
-    const WindowsPath child = directory.child(Utf8ToWide(name));
-    const HostLocation where{child_host, true, container};
+    visit(directory.child(Utf8ToWide(name)), HostLocation{child_host, true, S_ISDIR(st.st_mode)});
+  }
+}
+
+// Makes the entries of a directory follow its DACL, depth first; protected entries and what
+// lies below them are left alone.
+void Propagate(FileSystem& files,
+               const WindowsPath& directory,
+               const std::filesystem::path& host,
+               const AceList& dacl) {
+  ForEachEntry(directory, host, [&](const WindowsPath& child, const HostLocation& where) {
     std::vector<BYTE> bytes;
     DescriptorParts parts;
     if (files.store().Read(child, where, bytes) != ERROR_SUCCESS ||
         ReadSelfRelative(bytes.data(), bytes.size(), parts) != ERROR_SUCCESS ||
         (parts.control & SE_DACL_PROTECTED))
-      continue;
+      return;
     OwnedDescriptor d = OwnedDescriptor::From(parts);
-    d.dacl = InheritInto(d, dacl, container);
+    d.dacl = InheritInto(d, dacl, where.directory);
     d.control |= SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED;
     if (files.store().Write(child, where, d.SelfRelative()) != ERROR_SUCCESS)
-      continue;
-    if (container)
-      Propagate(files, child, child_host, AceList::Decode(d.dacl.data()));
-  }
+      return;
+    if (where.directory)
+      Propagate(files, child, where.host, AceList::Decode(d.dacl.data()));
+  });
 }
 
 // On a profile machine an entry without a descriptor of its own takes what its ancestors pass
@@ -145,30 +150,13 @@ void Propagate(FileSystem& files,
 void KeepDescendants(FileSystem& files,
                      const WindowsPath& directory,
                      const std::filesystem::path& host) {
-  DIR* dir = ::opendir(host.c_str());
-  if (!dir)
-    return;
-  std::vector<std::string> names;
-  while (dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..")
-      names.push_back(name);
-  }
-  ::closedir(dir);
-  for (const auto& name : names) {
-    const auto child_host = host / name;
-    struct stat st;
-    if (::lstat(child_host.c_str(), &st) != 0 || S_ISLNK(st.st_mode))
-      continue;
-    const bool container = S_ISDIR(st.st_mode);
-    const WindowsPath child = directory.child(Utf8ToWide(name));
-    const HostLocation where{child_host, true, container};
+  ForEachEntry(directory, host, [&](const WindowsPath& child, const HostLocation& where) {
     std::vector<BYTE> bytes;
     if (files.store().Read(child, where, bytes) == ERROR_SUCCESS)
       files.store().Write(child, where, bytes);
-    if (container)
-      KeepDescendants(files, child, child_host);
-  }
+    if (where.directory)
+      KeepDescendants(files, child, where.host);
+  });
 }
 
 // Writes the parts `information` names from `given` onto the object, with the protection
