@@ -42,6 +42,14 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// A host path as the stand-in's Windows names it: on drive Z:, with backslashes.
+std::string ZForm(const fs::path& path) {
+  std::string windows = "Z:" + path.string();
+  for (char& c : windows)
+    c = c == '/' ? '\\' : c;
+  return windows;
+}
+
 class HostTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -306,6 +314,47 @@ TEST_F(HostTest, HostMirrorAnswersNoForAnUnprivilegedUser) {
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   EXPECT_EQ(Lines(run.out).back(), "answer: no");
   EXPECT_NE(run.out.find("User not in local group Administrators\n"), std::string::npos);
+}
+
+// On the host, the probe is a real creation: the answer is the host's own.
+TEST_F(HostTest, AccessOnTheHostAnswersAsTheHostDoes) {
+  const fs::path open = dir_ / "open";
+  const fs::path closed = dir_ / "closed";
+  fs::create_directories(open);
+  fs::create_directories(closed);
+  fs::permissions(dir_, fs::perms::all);
+  fs::permissions(open, fs::perms::all);
+  fs::permissions(closed, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+
+  const HostRun writable = Run({"access", open.string() + "/"});
+  EXPECT_EQ(writable.status, 0) << writable.out << writable.err;
+  EXPECT_EQ(Lines(writable.out).back(), "answer: yes");
+  EXPECT_TRUE(fs::is_empty(open));
+
+  if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv") || !getpwuid(65534))
+    GTEST_SKIP() << "needs root and setpriv to ask as an unprivileged user";
+  const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                              "--clear-groups"};
+  const HostRun refused = RunWith(as_nobody, {"access", closed.string() + "/"}, {});
+  EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
+  EXPECT_EQ(Lines(refused.out).back(), "answer: no");
+  EXPECT_NE(refused.out.find("Attempting to create a new file - " + ZForm(closed / "test.txt")),
+            std::string::npos)
+      << refused.out;
+  const HostRun allowed = RunWith(as_nobody, {"access", open.string() + "/"}, {});
+  EXPECT_EQ(allowed.status, 0) << allowed.out << allowed.err;
+  EXPECT_TRUE(fs::is_empty(open));
+}
+
+TEST_F(HostTest, AccessTakesPosixPathsInTheirZForm) {
+  fs::permissions(dir_, fs::perms::all);
+  const HostRun run = Run({"access", (dir_ / "missing" / "file").string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("Attempting to create a new file - " +
+                         ZForm(dir_ / "missing" / "test.txt") + "\n"),
+            std::string::npos)
+      << run.out;
 }
 
 TEST_F(HostTest, LibraryExportsOnlyTheTwoChecks) {
