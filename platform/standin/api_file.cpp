@@ -280,6 +280,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name,
   if (!where.exists) {
     files->store().Forget(path);  // a new file starts from its directory's inheritance
     HostLocation created{where.host, true, false};
+    files->InheritOnHost(path, created);
     StoreNewDescriptor(*files, path, created, security);
   }
   files->Register(file);
@@ -339,6 +340,7 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES security) {
   if (::mkdir(where.host.c_str(), 0777) != 0)
     return FailWith(errno == EEXIST ? ERROR_ALREADY_EXISTS : HostError(errno));
   files->store().Forget(path);
+  files->InheritOnHost(path, {where.host, true, true});
   StoreNewDescriptor(*files, path, {where.host, true, true}, security);
   return TRUE;
 }

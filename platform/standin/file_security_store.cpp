@@ -131,6 +131,10 @@ DWORD FileSecurityStore::Derive(const HostLocation& where, std::vector<BYTE>& sd
   return ERROR_SUCCESS;
 }
 
+bool FileSecurityStore::HoldsStored(const HostLocation& where) const {
+  return host_mirror_ && ::getxattr(where.host.c_str(), kDescriptorAttribute, nullptr, 0) > 0;
+}
+
 DWORD FileSecurityStore::Read(const WindowsPath& path,
                               const HostLocation& where,
                               std::vector<BYTE>& sd) const {

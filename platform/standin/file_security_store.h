@@ -33,6 +33,10 @@ class FileSecurityStore {
   // ERROR_ACCESS_DENIED, ERROR_NOT_SUPPORTED from the host.
   DWORD Write(const WindowsPath& path, const HostLocation& where, const std::vector<BYTE>& sd);
 
+  // On the host mirror: whether the entry holds a descriptor of its own (not one derived from
+  // its mode bits).
+  bool HoldsStored(const HostLocation& where) const;
+
   // Forgets what was stored for `path` and everything below it.
   void Forget(const WindowsPath& path);
 

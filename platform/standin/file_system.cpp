@@ -7,6 +7,7 @@
 #include "platform/standin/access_check.h"
 #include "platform/standin/ace_list.h"
 #include "platform/standin/api_support.h"
+#include "platform/standin/owned_descriptor.h"
 
 namespace standin {
 
@@ -111,6 +112,36 @@ DWORD FileSystem::CheckCreate(const WindowsPath& path,
     return error;
   return CheckAccess(parent, parent_where, token,
                      directory ? FILE_ADD_SUBDIRECTORY : FILE_ADD_FILE);
+}
+
+void FileSystem::InheritOnHost(const WindowsPath& path, const HostLocation& where) {
+  if (!host_mirror_ || path.is_root() || !path.volume->keeps_security())
+    return;
+  const WindowsPath parent = path.parent();
+  const HostLocation parent_where{where.host.parent_path(), true, true};
+  std::vector<BYTE> parent_bytes, own_bytes;
+  DescriptorParts parent_parts, own_parts;
+  if (!store_.HoldsStored(parent_where) ||
+      store_.Read(parent, parent_where, parent_bytes) != ERROR_SUCCESS ||
+      ReadSelfRelative(parent_bytes.data(), parent_bytes.size(), parent_parts) != ERROR_SUCCESS ||
+      !parent_parts.dacl || store_.Read(path, where, own_bytes) != ERROR_SUCCESS ||
+      ReadSelfRelative(own_bytes.data(), own_bytes.size(), own_parts) != ERROR_SUCCESS)
+    return;
+  OwnedDescriptor d = OwnedDescriptor::From(own_parts);
+  const auto owner = SidValue::FromBytes(d.owner.data(), d.owner.size());
+  const auto group = SidValue::FromBytes(d.group.data(), d.group.size());
+  const auto inherited = InheritedEntries(AceList::Decode(parent_parts.dacl), where.directory,
+                                          owner ? *owner : SidValue(), group ? *group : SidValue(),
+                                          kFileGenericMapping);
+  // Nothing to inherit: the entry keeps what its mode bits give, as the default DACL would.
+  if (inherited.empty())
+    return;
+  auto dacl = MergeInherited(AceList{}, inherited).Encode();
+  if (!dacl)
+    return;
+  d.dacl = std::move(*dacl);
+  d.control |= SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED;
+  store_.Write(path, where, d.SelfRelative());
 }
 
 DWORD FileSystem::CheckSharing(const std::filesystem::path& host,

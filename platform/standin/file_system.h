@@ -43,6 +43,9 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
 
   const VolumeTable& volumes() const { return volumes_; }
   FileSecurityStore& store() { return store_; }
+  // On the host mirror, a new entry of a directory that holds a descriptor of its own takes
+  // that directory's inheritable entries, as the platform gives them to what is created.
+  void InheritOnHost(const WindowsPath& path, const HostLocation& where);
   bool host_mirror() const { return host_mirror_; }
 
   std::wstring current_directory() const;
