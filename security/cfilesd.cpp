@@ -1,17 +1,9 @@
 #include "security/cfilesd.h"
 
+#include "security/named_inheritance.h"
 #include "security/scoped_platform.h"
 
-namespace {
-
-DWORD PlatformMajorVersion() {
-  OSVERSIONINFOW info = {};
-  info.dwOSVersionInfoSize = sizeof info;
-  GetVersionExW(&info);
-  return info.dwMajorVersion;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 CFileSD::CFileSD(const std::wstring& path) : strPath(path) {
   nLastError = Initialize();
@@ -68,7 +60,7 @@ int CFileSD::SecureObject(bool bInherit) {
     return nLastError;
   }
 
-  if (PlatformMajorVersion() <= 4) {
+  if (vortiss::PlatformMajorVersion() <= 4) {
     // No inheritance on these platforms: every entry of a directory gets the descriptor.
     WIN32_FIND_DATAW data;
     const std::wstring pattern = strPath + L"\\*.*";
@@ -91,19 +83,7 @@ int CFileSD::SecureObject(bool bInherit) {
 }
 
 int CFileSD::SetInheritance(bool bInherit) {
-  if (PlatformMajorVersion() < 5)
+  if (vortiss::PlatformMajorVersion() < 5)
     return 0;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  DWORD result = GetNamedSecurityInfoW(strPath.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                       nullptr, nullptr, &dacl, nullptr, &descriptor);
-  vortiss::ScopedLocal<void> owned(descriptor);
-  if (result == ERROR_SUCCESS && dacl) {
-    const SECURITY_INFORMATION flags =
-        DACL_SECURITY_INFORMATION |
-        (bInherit ? UNPROTECTED_DACL_SECURITY_INFORMATION : PROTECTED_DACL_SECURITY_INFORMATION);
-    result = SetNamedSecurityInfoW(const_cast<LPWSTR>(strPath.c_str()), SE_FILE_OBJECT, flags,
-                                   nullptr, nullptr, dacl, nullptr);
-  }
-  return static_cast<int>(result);
+  return static_cast<int>(vortiss::ReapplyDacl(strPath, SE_FILE_OBJECT, bInherit));
 }

@@ -1,5 +1,6 @@
 #include "security/cregistrysd.h"
 
+#include "security/named_inheritance.h"
 #include "security/scoped_platform.h"
 
 namespace {
@@ -9,13 +10,6 @@ void CloseKey(HKEY key) {
 }
 
 using ScopedKey = vortiss::ScopedPlatform<HKEY, CloseKey>;
-
-DWORD PlatformMajorVersion() {
-  OSVERSIONINFOW info = {};
-  info.dwOSVersionInfoSize = sizeof info;
-  GetVersionExW(&info);
-  return info.dwMajorVersion;
-}
 
 }  // namespace
 
@@ -118,7 +112,7 @@ int CRegistrySD::SecureObject(bool bInherit) {
 }
 
 int CRegistrySD::SetInheritance(bool bInherit) {
-  if (PlatformMajorVersion() <= 4)
+  if (vortiss::PlatformMajorVersion() <= 4)
     return 0;
   std::wstring name;
   if (hRootKey == HKEY_CURRENT_USER)
@@ -127,19 +121,7 @@ int CRegistrySD::SetInheritance(bool bInherit) {
     name = L"MACHINE\\";
   name += strSubKey;
 
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  DWORD result = GetNamedSecurityInfoW(name.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION,
-                                       nullptr, nullptr, &dacl, nullptr, &descriptor);
-  vortiss::ScopedLocal<void> owned(descriptor);
-  if (result == ERROR_SUCCESS && dacl) {
-    const SECURITY_INFORMATION flags =
-        DACL_SECURITY_INFORMATION |
-        (bInherit ? UNPROTECTED_DACL_SECURITY_INFORMATION : PROTECTED_DACL_SECURITY_INFORMATION);
-    result =
-        SetNamedSecurityInfoW(name.data(), SE_REGISTRY_KEY, flags, nullptr, nullptr, dacl, nullptr);
-  }
-  return static_cast<int>(result);
+  return static_cast<int>(vortiss::ReapplyDacl(name, SE_REGISTRY_KEY, bInherit));
 }
 
 CEmbeddedRegistrySD::CEmbeddedRegistrySD(HKEY root,
