@@ -173,11 +173,13 @@ DWORD WINAPI FormatMessageW(DWORD flags,
 }
 
 void WINAPI OutputDebugStringA(LPCSTR text) {
+  PlatformCallScope scope;
   if (text)
     DebuggerChannel(text);
 }
 
 void WINAPI OutputDebugStringW(LPCWSTR text) {
+  PlatformCallScope scope;
   if (text)
     DebuggerChannel(WideToUtf8(text));
 }

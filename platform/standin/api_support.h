@@ -11,15 +11,17 @@
 namespace standin {
 
 struct CallContext {
+  PlatformCallScope scope;
   std::shared_ptr<Machine> machine;
   std::optional<DWORD> fault;
 };
 
 // Every platform call starts here: the machine, and the error to fail with when a fault applies.
 inline CallContext EnterCall(std::string_view name) {
+  PlatformCallScope scope;
   auto machine = CurrentMachine();
   auto fault = machine->EnterCall(name);
-  return {std::move(machine), fault};
+  return {{}, std::move(machine), fault};
 }
 
 inline BOOL FailWith(DWORD error) {

@@ -16,6 +16,8 @@ namespace standin {
 namespace {
 
 std::atomic<std::uint64_t> g_generation{0};
+std::atomic<AllocationGate> g_allocation_gate{nullptr};
+thread_local int t_platform_call_depth = 0;
 
 constexpr DWORD kEnabledGroup = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
 
@@ -176,6 +178,22 @@ std::shared_ptr<Machine> LoadDefaultMachine() {
 
 }  // namespace
 
+void SetAllocationGate(AllocationGate gate) {
+  g_allocation_gate.store(gate);
+}
+
+PlatformCallScope::PlatformCallScope() {
+  ++t_platform_call_depth;
+}
+
+PlatformCallScope::~PlatformCallScope() {
+  --t_platform_call_depth;
+}
+
+bool InPlatformCall() {
+  return t_platform_call_depth > 0;
+}
+
 bool IsFaultableCall(std::string_view name) {
   return std::find(std::begin(kFaultableCalls), std::end(kFaultableCalls), name) !=
          std::end(kFaultableCalls);
@@ -237,6 +255,8 @@ unsigned Machine::CallCount(std::string_view name) const {
 }
 
 void* Machine::Allocate(BufferKind kind, size_t bytes) {
+  if (const AllocationGate gate = g_allocation_gate.load(); gate && !gate())
+    return nullptr;
   void* buffer = std::calloc(1, bytes ? bytes : 1);
   if (!buffer)
     return nullptr;

@@ -128,4 +128,21 @@ std::vector<std::string> DebuggerTexts();
 // True when `name` is a platform call that a fault may be injected into.
 bool IsFaultableCall(std::string_view name);
 
+// For tests of allocation failure: consulted before each platform buffer is allocated; when it
+// answers false the allocation fails and the call with it, with the platform's out-of-memory
+// error. Null (the default) lets every allocation proceed.
+using AllocationGate = bool (*)();
+void SetAllocationGate(AllocationGate gate);
+
+// Marks the calling thread as inside a platform call while it lives, so that tests can tell the
+// platform's own memory from the caller's.
+class PlatformCallScope {
+ public:
+  PlatformCallScope();
+  ~PlatformCallScope();
+  PlatformCallScope(const PlatformCallScope&) = delete;
+  PlatformCallScope& operator=(const PlatformCallScope&) = delete;
+};
+bool InPlatformCall();
+
 }  // namespace standin
