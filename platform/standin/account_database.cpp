@@ -418,7 +418,10 @@ std::optional<size_t> AccountDatabase::FindBySid(const SidValue& sid, LookupSite
 }
 
 std::optional<size_t> AccountDatabase::FindByName(std::wstring_view name, LookupSite site) const {
-  auto [domain, account] = SplitQualified(name);
+  // Plain variables, not a structured binding: clang 14 cannot capture one in a lambda.
+  const auto split = SplitQualified(name);
+  const std::optional<std::wstring_view>& domain = split.first;
+  const std::wstring_view account = split.second;
   if (account.empty())
     return std::nullopt;
   auto matches = [&](const Account& a) {
@@ -515,7 +518,9 @@ std::optional<size_t> AccountDatabase::ResolveReference(std::wstring_view refere
     }
     return std::nullopt;
   }
-  auto [domain, name] = SplitQualified(reference);
+  const auto split = SplitQualified(reference);
+  const std::optional<std::wstring_view>& domain = split.first;
+  const std::wstring_view name = split.second;
   auto name_matches = [&](const Account& a) {
     return NamesEqual(a.english_name, name) || NamesEqual(a.name, name);
   };
