@@ -1,5 +1,5 @@
-// vortiss: asks the Vortiss library about the user this program runs as, and reports the answer.
-#include <cctype>
+// vortiss: asks the Vortiss library about the user this program runs as, and reports the answer;
+// shows and edits security descriptors through the class library.
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -10,6 +10,8 @@
 
 #include "cli/console.h"
 #include "cli/library.h"
+#include "cli/sd_command.h"
+#include "cli/windows_path.h"
 
 #ifndef _WIN32
 #include "platform/standin/machine_description.h"
@@ -85,33 +87,6 @@ bool PrepareEnvironment(const HostOptions& options) {
 #endif
 }
 
-// A POSIX path in the form the stand-in's Windows knows it by: drive Z: is the host's "/".
-// Windows paths (a drive letter or backslashes) pass as they are; a trailing separator is kept.
-std::wstring ToWindowsPath(const std::string& path) {
-#ifdef _WIN32
-  return WideFromUtf8(path);
-#else
-  const bool windows_form =
-      (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') ||
-      path.find('\\') != std::string::npos;
-  if (path.empty() || windows_form)
-    return WideFromUtf8(path);
-  std::string absolute = path;
-  if (absolute[0] != '/') {
-    std::error_code ec;
-    absolute = std::filesystem::current_path(ec).string() + "/" + absolute;
-  }
-  std::wstring windows = L"Z:";
-  for (const wchar_t c : WideFromUtf8(absolute)) {
-    const wchar_t separator = c == L'/' ? L'\\' : c;
-    if (separator == L'\\' && !windows.empty() && windows.back() == L'\\')
-      continue;  // one separator for a run of them
-    windows += separator;
-  }
-  return windows;
-#endif
-}
-
 int RunAccess(const VortissLibrary& library, const std::string& path) {
   auto check = reinterpret_cast<VortissLibrary::AccessCheck>(library.Export("IsUserAllowedAccess"));
   if (!check) {
@@ -154,6 +129,7 @@ int main(int argc, char** argv) {
       app.add_subcommand("access", "May the user create and write files in the directory of PATH?");
   access->add_option("PATH", access_path, "A file or directory; a POSIX path becomes Z:\\...")
       ->required();
+  SdCommand sd(app);
 
   try {
     app.parse(argc, argv);
@@ -163,6 +139,9 @@ int main(int argc, char** argv) {
 
   if (!PrepareEnvironment(options))
     return kUsage;
+  // The class library runs in this process, on the machine the environment now names.
+  if (sd.parsed())
+    return sd.Run();
 
   VortissLibrary library;
   if (!library.loaded()) {
