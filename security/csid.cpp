@@ -88,10 +88,13 @@ CSid::CSid(const std::wstring& account, const std::wstring& system) : m_pSid(nul
   m_pSid = sid.release();
 }
 
+// The names first: a copy that fails on them must not leave the SID block behind.
 CSid::CSid(const CSid& other)
-    : m_pSid(CopyOfSid(other.m_pSid)),
+    : m_pSid(nullptr),
       m_strAccountName(other.m_strAccountName),
-      m_strDomainName(other.m_strDomainName) {}
+      m_strDomainName(other.m_strDomainName) {
+  m_pSid = CopyOfSid(other.m_pSid);
+}
 
 CSid::~CSid() {
   FreeSidBlock(m_pSid);
@@ -99,11 +102,11 @@ CSid::~CSid() {
 
 CSid& CSid::operator=(const CSid& other) {
   // Copy before releasing, so that self-assignment and a failed allocation leave this intact.
-  PSID copy = CopyOfSid(other.m_pSid);
+  std::unique_ptr<BYTE[]> copy(static_cast<BYTE*>(CopyOfSid(other.m_pSid)));
   std::wstring account = other.m_strAccountName;
   std::wstring domain = other.m_strDomainName;
   FreeSidBlock(m_pSid);
-  m_pSid = copy;
+  m_pSid = copy.release();
   m_strAccountName = std::move(account);
   m_strDomainName = std::move(domain);
   return *this;
