@@ -1,6 +1,7 @@
 #include "checks/membership.h"
 
 #include <iostream>
+#include <new>
 #include <stdexcept>
 
 #include "security/scoped_platform.h"
@@ -132,7 +133,15 @@ void user_in_globalgroup_iterator::setup(LPCWSTR server, LPCWSTR group) {
   }
   if (read > 0) {
     entries = read;
-    current = domain + L"\\" + buffer[index].grui0_name;
+    try {
+      current = domain + L"\\" + buffer[index].grui0_name;
+    } catch (...) {
+      // Thrown out of the constructor, the buffer would have no destructor to release it.
+      NetApiBufferFree(buffer);
+      buffer = nullptr;
+      entries = 0;
+      throw;
+    }
   } else {
     if (buffer)
       NetApiBufferFree(buffer);
@@ -212,6 +221,9 @@ bool IsUserInGroup(const CSid& account, LPCWSTR group) {
     }
     std::wcout << L"User not in local group " << group << std::endl;
     return false;
+  } catch (const std::bad_alloc&) {
+    // Running out of memory says nothing about the group: the caller's check fails with it.
+    throw;
   } catch (const std::exception& local_failure) {
     OutputDebugStringA(local_failure.what());
   }
@@ -233,6 +245,8 @@ bool IsUserInGroup(const CSid& account, LPCWSTR group) {
     }
     std::wcout << L"User not in global group " << group << std::endl;
     return false;
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& domain_failure) {
     OutputDebugStringA(domain_failure.what());
     return false;
