@@ -34,6 +34,7 @@ const Refusal kRefusals[] = {
     {R"([1, 2])", "profile"},
     {R"({"computer": "A")", "profile"},
     {R"("WS01")", "profile"},
+    {R"({"version": {"major": 1e999}})", "profile"},  // a number no type holds
     // Unknown keys, at every depth.
     {R"({"colour": "blue"})", "colour"},
     {R"({"version": {"major": 10, "patch": 1}})", "version.patch"},

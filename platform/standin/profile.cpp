@@ -246,7 +246,8 @@ MachineDescription ParseProfile(std::string_view text,
   Json root;
   try {
     root = Json::parse(text);
-  } catch (const Json::parse_error& e) {
+  } catch (const Json::exception& e) {
+    // Syntax errors, and numbers too large for any type (out_of_range, not parse_error).
     throw ProfileError("profile", std::string("not valid JSON: ") + e.what());
   }
   Object(root, "profile");
