@@ -36,6 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(&desired, data, sizeof desired);
   const size_t length = size - sizeof desired;
   std::vector<BYTE> sd(data + sizeof desired, data + size);
+  // Without the self-relative bit, the bytes would be taken for an absolute descriptor's
+  // pointers.
+  sd[3] |= SE_SELF_RELATIVE >> 8;
 
   // Offsets past the zeros would send the reader anywhere: such a descriptor has no length
   // that a caller could give.
