@@ -1,0 +1,479 @@
+// End-to-end tests of `vortiss sd`: the host is run as a person runs it, on a profile machine
+// and on the host mirror in a temporary directory.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/standin/machine.h"
+#include "platform/standin/profile.h"
+#include "platform/win32.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct HostRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// What the host printed for a descriptor: Dump's lines, then the SDDL line's text.
+struct Printed {
+  std::vector<std::string> dump;
+  std::string sddl;
+};
+
+Printed Parse(const std::string& out) {
+  Printed printed;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("sddl: ", 0) == 0)
+      printed.sddl = line.substr(6);
+    else
+      printed.dump.push_back(line);
+  }
+  return printed;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  if (at != std::string::npos)
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// Every file and key below has this DACL; the profile's user alice is an administrator, bob is
+// not, and the SIDs of both are fixed by the machine SID.
+constexpr const char* kProfile = R"json({
+  "computer": "WS01",
+  "machine_sid": "S-1-5-21-1-2-3",
+  "user": "alice",
+  "users": [{"name": "alice", "rid": 1004}, {"name": "bob", "rid": 1005}],
+  "groups": {"Administrators": ["alice"]},
+  "volumes": {"C:": {"path": "disk-c", "fs": "NTFS"}},
+  "security": {
+    "C:\\Data": "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)",
+    "C:\\Data\\report.txt": "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)",
+    "C:\\Locked": "O:SYD:PAI(A;OICI;FR;;;WD)"
+  },
+  "registry": {
+    "HKLM\\Software\\Example": {
+      "sddl": "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)",
+      "values": {
+        "Launch": {"sddl": "O:BAG:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
+        "Junk": {"hex": "0100ff"}
+      }
+    },
+    "HKLM\\Software\\Locked": {"sddl": "O:SYD:PAI(A;;KR;;;WD)"}
+  }
+})json";
+
+class HostSdTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("vortiss-host-sd-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    registry_ = dir_ / "registry.db";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // Runs the host with `args` on the host mirror, with the registry in this test's directory.
+  HostRun Run(const std::vector<std::string>& args) {
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      const std::string name = entry.substr(0, entry.find('='));
+      if (name != "VORTISS_MACHINE" && name != "VORTISS_DEBUG_LOG" && name != "VORTISS_REGISTRY")
+        environment.push_back(entry);
+    }
+    environment.push_back("VORTISS_REGISTRY=" + registry_.string());
+    std::vector<char*> argv = {const_cast<char*>(VORTISS_HOST)};
+    for (const auto& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : environment)
+      envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    HostRun run;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0) << "cannot start " << VORTISS_HOST;
+    if (spawned != 0)
+      return run;
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    run.out = ReadFile(out);
+    run.err = ReadFile(err);
+    return run;
+  }
+
+  // As Run, on the machine of kProfile, whose C: is a folder of this test's directory.
+  HostRun RunOnProfile(std::vector<std::string> args) {
+    const fs::path profile = dir_ / "machine.json";
+    if (!fs::exists(profile)) {
+      fs::create_directories(dir_ / "disk-c" / "Data");
+      fs::create_directories(dir_ / "disk-c" / "Locked");
+      std::ofstream(dir_ / "disk-c" / "Data" / "report.txt") << "figures";
+      std::ofstream(profile) << kProfile;
+    }
+    args.insert(args.begin(), {"--machine", profile.string()});
+    return Run(args);
+  }
+
+  // Stores `sddl` as a descriptor in the value `name` of HKCU\`subkey` in this test's host
+  // mirror registry, through the stand-in in this process.
+  void StoreDescriptorValue(const std::wstring& subkey,
+                            const std::wstring& name,
+                            const std::wstring& sddl) {
+    setenv("VORTISS_REGISTRY", registry_.c_str(), 1);
+    standin::InstallMachine(standin::HostMirrorDescription());
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ULONG length = 0;
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, &length));
+    EXPECT_EQ(RegSetValueExW(key, name.c_str(), 0, REG_BINARY, static_cast<const BYTE*>(descriptor),
+                             length),
+              ERROR_SUCCESS);
+    LocalFree(descriptor);
+    RegCloseKey(key);
+    standin::UninstallMachine();
+  }
+
+  fs::path dir_;
+  fs::path registry_;
+};
+
+// The edits build the same descriptor from the same model whatever holds it; show prints the
+// object's own descriptor, which for files and keys carries no group (neither class reads it).
+TEST_F(HostSdTest, ProfileMachineShowsAndEditsEveryKindOfTarget) {
+  struct Target {
+    std::vector<std::string> args;
+    const char* shown_sddl;
+  };
+  const Target targets[] = {
+      {{"C:\\Data\\report.txt"}, "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
+      {{"C:\\Data"}, "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
+      {{"--key", "HKLM\\Software\\Example"}, "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
+      {{"--value", "HKEY_LOCAL_MACHINE\\Software\\Example", "Launch"},
+       "O:BAG:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
+  };
+  struct Edit {
+    std::vector<std::string> verb;
+    std::vector<std::string> dump;
+    const char* sddl;
+  };
+  const std::string owner = "\t\tOwner: BUILTIN\\Administrators";
+  const std::string admins = "\t\tAccess granted to: BUILTIN\\Administrators";
+  const std::string users = "\t\tAccess granted to: BUILTIN\\Users";
+  const Edit edits[] = {
+      {{"grant", "bob", "FR"},
+       {owner, admins, users, "\t\tAccess granted to: WS01\\bob"},
+       "O:BAG:SYD:(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)(A;OICI;FR;;;S-1-5-21-1-2-3-1005)"},
+      {{"deny", "WS01\\bob", "FW"},
+       {owner, "\t\tAccess denied to: WS01\\bob", admins, users},
+       "O:BAG:SYD:(D;OICI;FW;;;S-1-5-21-1-2-3-1005)(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
+      {{"grant", "Users", "0x1f01ff"},
+       {owner, admins, users},
+       "O:BAG:SYD:(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)"},
+      {{"revoke", "BUILTIN\\Users"}, {owner, admins}, "O:BAG:SYD:(A;OICI;FA;;;BA)"},
+      {{"owner", "alice"},
+       {"\t\tOwner: WS01\\alice", admins, users},
+       "O:S-1-5-21-1-2-3-1004G:SYD:(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
+  };
+
+  for (const Target& target : targets) {
+    std::vector<std::string> show = {"sd", "show"};
+    show.insert(show.end(), target.args.begin(), target.args.end());
+    const HostRun shown = RunOnProfile(show);
+    EXPECT_EQ(shown.status, 0) << target.args[0] << ": " << shown.err;
+    EXPECT_EQ(Parse(shown.out).dump, (std::vector<std::string>{owner, admins, users}));
+    EXPECT_EQ(Parse(shown.out).sddl, target.shown_sddl) << target.args[0];
+    EXPECT_EQ(shown.err, "");
+
+    for (const Edit& edit : edits) {
+      std::vector<std::string> args = {"sd", edit.verb[0]};
+      args.insert(args.end(), target.args.begin(), target.args.end());
+      args.insert(args.end(), edit.verb.begin() + 1, edit.verb.end());
+      const HostRun run = RunOnProfile(args);
+      const std::string what = target.args[0] + " " + edit.verb[0] + " " + edit.verb[1];
+      EXPECT_EQ(run.status, 0) << what << ": " << run.err;
+      EXPECT_EQ(Parse(run.out).dump, edit.dump) << what;
+      EXPECT_EQ(Parse(run.out).sddl, edit.sddl) << what;
+      EXPECT_EQ(run.err, "") << what;
+    }
+    // A profile machine's edits last for its run only.
+    EXPECT_EQ(RunOnProfile(show).out, shown.out) << target.args[0];
+  }
+}
+
+TEST_F(HostSdTest, RightsAreNumbersOrSddlLetters) {
+  struct Case {
+    const char* rights;
+    const char* entry;
+  };
+  for (const Case& c : {
+           Case{"FR", "(A;OICI;FR;;;WD)"},
+           Case{"0x120089", "(A;OICI;FR;;;WD)"},
+           Case{"0X120089", "(A;OICI;FR;;;WD)"},
+           Case{"1179785", "(A;OICI;FR;;;WD)"},
+           Case{"KA", "(A;OICI;KA;;;WD)"},
+           Case{"GRGW", "(A;OICI;GWGR;;;WD)"},
+           Case{"RCWDWO", "(A;OICI;RCWDWO;;;WD)"},
+           Case{"4294967295", "(A;OICI;0xffffffff;;;WD)"},
+           Case{"0x0000001", "(A;OICI;CC;;;WD)"},
+       }) {
+    const HostRun run = RunOnProfile(
+        {"sd", "grant", "--value", "HKLM\\Software\\Example", "Launch", "Everyone", c.rights});
+    EXPECT_EQ(run.status, 0) << c.rights << ": " << run.err;
+    EXPECT_NE(Parse(run.out).sddl.find(c.entry), std::string::npos) << c.rights << ": " << run.out;
+  }
+}
+
+TEST_F(HostSdTest, BadRightsFailBeforeAnythingIsRead) {
+  for (const char* rights :
+       {"", "F", "FQ", "fa", "FAX", " FA", "0x", "0x100000000", "4294967296", "12a", "0xFG"}) {
+    // The target does not exist: the rights are refused before it is looked at.
+    const HostRun run = RunOnProfile({"sd", "grant", "C:\\Absent", "Everyone", rights});
+    EXPECT_EQ(run.status, 1) << "'" << rights << "'";
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, std::string("vortiss: bad rights '") + rights +
+                           "': error 87: The parameter is incorrect.\n");
+  }
+}
+
+TEST_F(HostSdTest, UnreadableTargetsNameTheTargetAndThePlatformsError) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  for (const Case& c : {
+           Case{{"show", "C:\\Data\\absent.txt"},
+                "vortiss: cannot read the descriptor of 'C:\\Data\\absent.txt': error 2: The "
+                "system cannot find the file specified."},
+           Case{{"grant", "Q:\\x", "Everyone", "FR"},
+                "vortiss: cannot read the descriptor of 'Q:\\x': error 3: The system cannot "
+                "find the path specified."},
+           Case{{"revoke", "--key", "HKLM\\Software\\Absent", "Everyone"},
+                "vortiss: cannot read the descriptor of 'HKLM\\Software\\Absent': error 2: The "
+                "system cannot find the file specified."},
+           Case{{"show", "--value", "HKLM\\Software\\Example", "Absent"},
+                "vortiss: cannot read the descriptor of 'HKLM\\Software\\Example' value "
+                "'Absent': error 2: The system cannot find the file specified."},
+           Case{{"owner", "--value", "HKLM\\Software\\Example", "Junk", "alice"},
+                "vortiss: cannot read the descriptor of 'HKLM\\Software\\Example' value 'Junk': "
+                "error 1338: The security descriptor structure is invalid."},
+       }) {
+    std::vector<std::string> args = {"sd"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const HostRun run = RunOnProfile(args);
+    EXPECT_EQ(run.status, 1) << c.message;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, std::string(c.message) + "\n");
+  }
+}
+
+TEST_F(HostSdTest, RefusedWritesReportThePlatformsError) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  for (const Case& c : {
+           Case{{"grant", "C:\\Locked", "alice", "FA"},
+                "vortiss: cannot write the descriptor of 'C:\\Locked': error 5: Access is "
+                "denied."},
+           Case{{"deny", "--key", "HKLM\\Software\\Locked", "Guests", "KW"},
+                "vortiss: cannot write the descriptor of 'HKLM\\Software\\Locked': error 5: "
+                "Access is denied."},
+           // An administrator may take ownership for itself, not give it to another user.
+           Case{{"owner", "C:\\Data\\report.txt", "bob"},
+                "vortiss: cannot write the owner of 'C:\\Data\\report.txt': error 1307: This "
+                "security ID may not be assigned as the owner of this object."},
+           Case{{"owner", "--key", "HKLM\\Software\\Example", "bob"},
+                "vortiss: cannot write the descriptor of 'HKLM\\Software\\Example': error 1307: "
+                "This security ID may not be assigned as the owner of this object."},
+       }) {
+    std::vector<std::string> args = {"sd"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const HostRun run = RunOnProfile(args);
+    EXPECT_EQ(run.status, 1) << c.message;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, std::string(c.message) + "\n");
+  }
+}
+
+TEST_F(HostSdTest, UsageErrors) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"sd"},
+           {"sd", "frobnicate", "x"},
+           {"sd", "show"},
+           {"sd", "show", "a", "b"},
+           {"sd", "grant", "C:\\Data", "Everyone"},
+           {"sd", "revoke", "--key", "HKLM\\Software\\Example"},
+           {"sd", "owner", "--key", "HKLM\\Software\\Example", "alice", "bob"},
+           {"sd", "show", "--key", "HKXX\\Software"},
+           {"sd", "show", "--key", "HKLM"},
+           {"sd", "show", "--key", "HKLM\\"},
+           {"sd", "show", "--value", "HKLM\\Software\\Example"},
+           {"sd", "show", "--key", "HKLM\\Software", "--value", "HKLM\\Software", "x"},
+           {"sd", "show", "--no-inherit", "C:\\Data"},
+       }) {
+    const HostRun run = RunOnProfile(args);
+    std::string joined;
+    for (const auto& a : args)
+      joined += a + " ";
+    EXPECT_EQ(run.status, 2) << joined;
+    EXPECT_EQ(run.out, "") << joined;
+    EXPECT_FALSE(run.err.empty()) << joined;
+  }
+}
+
+// On the host mirror, a failed lookup stops every edit before the object is written.
+TEST_F(HostSdTest, UnresolvableAccountChangesNothing) {
+  const fs::path file = dir_ / "notes.txt";
+  std::ofstream(file) << "x";
+  StoreDescriptorValue(L"Software\\VortissSd", L"Guard", L"O:BAG:SYD:(A;;FA;;;BA)");
+  const std::vector<std::vector<std::string>> targets = {
+      {file.string()},
+      {"--key", "HKCU\\Software\\VortissSd"},
+      {"--value", "HKCU\\Software\\VortissSd", "Guard"}};
+  for (const auto& target : targets) {
+    std::vector<std::string> show = {"sd", "show"};
+    show.insert(show.end(), target.begin(), target.end());
+    const HostRun before = Run(show);
+    ASSERT_EQ(before.status, 0) << before.err;
+    for (const auto& verb : std::vector<std::vector<std::string>>{
+             {"grant", "FR"}, {"deny", "FW"}, {"revoke"}, {"owner"}}) {
+      std::vector<std::string> args = {"sd", verb[0]};
+      args.insert(args.end(), target.begin(), target.end());
+      args.push_back("no-such-account");
+      args.insert(args.end(), verb.begin() + 1, verb.end());
+      const HostRun run = Run(args);
+      EXPECT_EQ(run.status, 1) << verb[0] << " " << target[0];
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err,
+                "vortiss: cannot resolve account 'no-such-account': error 1332: No mapping "
+                "between account names and security IDs was done.\n");
+    }
+    EXPECT_EQ(Run(show).out, before.out) << target[0];
+  }
+}
+
+// Show after an edit prints what the edit printed; for a file or key, without the group the
+// object's own descriptor lacks, and with the DACL marked protected by --no-inherit.
+TEST_F(HostSdTest, HostMirrorEditsPersistAndShowPrintsWhatTheEditPrinted) {
+  const fs::path file = dir_ / "plan.txt";
+  std::ofstream(file) << "x";
+  StoreDescriptorValue(L"Software\\VortissSd", L"Launch", L"O:BAG:SYD:(A;;FA;;;BA)(A;;FR;;;BU)");
+  struct Target {
+    std::vector<std::string> args;
+    bool whole_descriptor;  // the value keeps the group, and has no inheritance
+  };
+  const Target targets[] = {{{file.string()}, false},
+                            {{"--key", "HKCU\\Software\\VortissSd"}, false},
+                            {{"--value", "HKCU\\Software\\VortissSd", "Launch"}, true}};
+  const std::vector<std::vector<std::string>> edits = {{"grant", "Guests", "FR"},
+                                                       {"deny", "Guests", "FW"},
+                                                       {"grant", "Everyone", "0x20019"},
+                                                       {"revoke", "Guests"},
+                                                       {"owner", "Administrators"}};
+  for (const Target& target : targets) {
+    std::vector<std::string> show = {"sd", "show"};
+    show.insert(show.end(), target.args.begin(), target.args.end());
+    for (const auto& edit : edits) {
+      std::vector<std::string> args = {"sd", edit[0], "--no-inherit"};
+      args.insert(args.end(), target.args.begin(), target.args.end());
+      args.insert(args.end(), edit.begin() + 1, edit.end());
+      const HostRun edited = Run(args);
+      const std::string what = edit[0] + " " + edit[1] + " on " + target.args.back();
+      ASSERT_EQ(edited.status, 0) << what << ": " << edited.err;
+      const HostRun shown = Run(show);
+      ASSERT_EQ(shown.status, 0) << what << ": " << shown.err;
+      EXPECT_EQ(Parse(shown.out).dump, Parse(edited.out).dump) << what;
+      const std::string built = Parse(edited.out).sddl;
+      EXPECT_EQ(Parse(shown.out).sddl, target.whole_descriptor
+                                           ? built
+                                           : Replace(Replace(built, "G:SY", ""), "D:", "D:PAI"))
+          << what;
+    }
+    const Printed last = Parse(Run(show).out);
+    EXPECT_EQ(last.dump.front(), "\t\tOwner: BUILTIN\\Administrators") << target.args.back();
+    EXPECT_NE(last.sddl.find("(A;OICI;KR;;;WD)"), std::string::npos) << last.sddl;
+    EXPECT_EQ(last.sddl.find(";BG)"), std::string::npos) << last.sddl;
+  }
+}
+
+// A directory's grant reaches what it holds, and so does its revocation.
+TEST_F(HostSdTest, HostMirrorDirectoryPassesItsEntriesOn) {
+  const fs::path folder = dir_ / "shared";
+  fs::create_directories(folder / "inner");
+  std::ofstream(folder / "top.txt") << "x";
+  std::ofstream(folder / "inner" / "deep.txt") << "x";
+  const std::string guests = "\t\tAccess granted to: BUILTIN\\Guests";
+  const auto holds_guests = [&](const fs::path& path) {
+    const HostRun run = Run({"sd", "show", path.string()});
+    EXPECT_EQ(run.status, 0) << path << ": " << run.err;
+    const Printed printed = Parse(run.out);
+    const bool listed =
+        std::find(printed.dump.begin(), printed.dump.end(), guests) != printed.dump.end();
+    EXPECT_EQ(listed, printed.sddl.find(";FR;;;BG)") != std::string::npos) << printed.sddl;
+    return listed;
+  };
+  ASSERT_FALSE(holds_guests(folder / "top.txt"));
+
+  const HostRun granted = Run({"sd", "grant", folder.string(), "Guests", "FR"});
+  ASSERT_EQ(granted.status, 0) << granted.err;
+  EXPECT_NE(Parse(granted.out).sddl.find("(A;OICI;FR;;;BG)"), std::string::npos);
+  EXPECT_TRUE(holds_guests(folder / "top.txt"));
+  EXPECT_TRUE(holds_guests(folder / "inner"));
+  EXPECT_TRUE(holds_guests(folder / "inner" / "deep.txt"));
+  const HostRun entry = Run({"sd", "show", (folder / "inner" / "deep.txt").string()});
+  EXPECT_NE(Parse(entry.out).sddl.find("(A;ID;FR;;;BG)"), std::string::npos) << entry.out;
+
+  const HostRun revoked = Run({"sd", "revoke", folder.string(), "Guests"});
+  ASSERT_EQ(revoked.status, 0) << revoked.err;
+  EXPECT_FALSE(holds_guests(folder / "top.txt"));
+  EXPECT_FALSE(holds_guests(folder / "inner" / "deep.txt"));
+}
+
+}  // namespace
