@@ -95,6 +95,11 @@ const Case kCases[] = {
     {kElevated, L"O:SYG:SYD:(A;;0x1;;;WD)", MAXIMUM_ALLOWED | 2, FALSE, 0, ERROR_ACCESS_DENIED},
     {kElevated, L"O:SYG:SYD:", MAXIMUM_ALLOWED, FALSE, 0, ERROR_ACCESS_DENIED},
     {kElevated, L"O:SYG:SY", MAXIMUM_ALLOWED, TRUE, FILE_ALL_ACCESS, kSentinelError},
+    // Generic rights in entries count as the rights the mapping gives them.
+    {kElevated, L"O:SYG:SYD:(A;;GR;;;WD)", FILE_READ_DATA, TRUE, FILE_READ_DATA, kSentinelError},
+    {kElevated, L"O:SYG:SYD:(A;;GA;;;WD)", MAXIMUM_ALLOWED, TRUE, FILE_ALL_ACCESS, kSentinelError},
+    {kElevated, L"O:SYG:SYD:(D;;GW;;;WD)(A;;FA;;;WD)", FILE_WRITE_DATA, FALSE, 0,
+     ERROR_ACCESS_DENIED},
     // The audit right needs a privilege no token here holds.
     {kElevated, L"O:SYG:SYD:(A;;0x1000000;;;WD)", ACCESS_SYSTEM_SECURITY, FALSE, 0,
      ERROR_PRIVILEGE_NOT_HELD},

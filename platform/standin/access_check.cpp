@@ -13,6 +13,20 @@ namespace {
 
 constexpr ACCESS_MASK kOwnerImplicit = READ_CONTROL | WRITE_DAC;
 
+// An entry's generic rights stand for the rights the mapping gives them.
+ACCESS_MASK MappedMask(ACCESS_MASK mask, const GENERIC_MAPPING& mapping) {
+  ACCESS_MASK out = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+  if (mask & GENERIC_READ)
+    out |= mapping.GenericRead;
+  if (mask & GENERIC_WRITE)
+    out |= mapping.GenericWrite;
+  if (mask & GENERIC_EXECUTE)
+    out |= mapping.GenericExecute;
+  if (mask & GENERIC_ALL)
+    out |= mapping.GenericAll;
+  return out;
+}
+
 bool SameSid(const BYTE* sid, const SidValue& value) {
   const size_t size = SidLengthFor(sid[1]);
   return value.size() == size && std::memcmp(sid, value.data(), size) == 0;
@@ -132,10 +146,11 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
     if (!applies)
       return;
     // A deny takes only what no earlier entry granted, and an allow only what none denied.
+    const ACCESS_MASK mask = MappedMask(e.mask, mapping);
     if (deny)
-      denied |= e.mask & ~allowed;
+      denied |= mask & ~allowed;
     else
-      allowed |= e.mask & ~denied;
+      allowed |= mask & ~denied;
   });
 
   if ((wanted & ~allowed) != 0 || (maximum && wanted == 0 && allowed == 0))
