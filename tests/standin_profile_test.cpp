@@ -37,6 +37,7 @@ const Refusal kRefusals[] = {
     {R"({"version": {"major": 1e999}})", "profile"},  // a number no type holds
     // Unknown keys, at every depth.
     {R"({"colour": "blue"})", "colour"},
+    {R"({"": 4})", R"("")"},
     {R"({"version": {"major": 10, "patch": 1}})", "version.patch"},
     {R"({"users": [{"name": "bob", "uid": 3}]})", "users[0].uid"},
     {R"({"domains": {"CORP": {"forest": "x"}}})", "domains.CORP.forest"},

@@ -309,7 +309,8 @@ MachineDescription ParseProfile(std::string_view text,
     } else if (key == "registry") {
       d.registry = RegistryKeys(value, key);
     } else {
-      throw ProfileError(key, "unknown key");
+      // An empty name is shown quoted, so that the refusal still names a key.
+      throw ProfileError(key.empty() ? std::string("\"\"") : key, "unknown key");
     }
   }
   return d;
