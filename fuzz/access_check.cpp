@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD);
   } else if (desired & MAXIMUM_ALLOWED) {
     FUZZ_CHECK((granted & desired & ~MAXIMUM_ALLOWED) == (desired & ~MAXIMUM_ALLOWED));
-    FUZZ_CHECK((granted & (kGeneric | MAXIMUM_ALLOWED)) == 0);
+    FUZZ_CHECK((granted & (kGeneric | MAXIMUM_ALLOWED | ACCESS_SYSTEM_SECURITY)) == 0);
   } else {
     FUZZ_CHECK(granted == desired);
   }

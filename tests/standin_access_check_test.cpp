@@ -100,7 +100,8 @@ const Case kCases[] = {
     {kElevated, L"O:SYG:SYD:(A;;GA;;;WD)", MAXIMUM_ALLOWED, TRUE, FILE_ALL_ACCESS, kSentinelError},
     {kElevated, L"O:SYG:SYD:(D;;GW;;;WD)(A;;FA;;;WD)", FILE_WRITE_DATA, FALSE, 0,
      ERROR_ACCESS_DENIED},
-    // The audit right needs a privilege no token here holds.
+    // The audit right needs a privilege no token here holds; no entry gives it.
+    {kElevated, L"O:SYG:SYD:(A;;0x3000003;;;WD)", MAXIMUM_ALLOWED, TRUE, 3, kSentinelError},
     {kElevated, L"O:SYG:SYD:(A;;0x1000000;;;WD)", ACCESS_SYSTEM_SECURITY, FALSE, 0,
      ERROR_PRIVILEGE_NOT_HELD},
 };

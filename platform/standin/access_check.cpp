@@ -13,9 +13,11 @@ namespace {
 
 constexpr ACCESS_MASK kOwnerImplicit = READ_CONTROL | WRITE_DAC;
 
-// An entry's generic rights stand for the rights the mapping gives them.
+// An entry's generic rights stand for the rights the mapping gives them. No entry gives
+// ACCESS_SYSTEM_SECURITY (a privilege does) or MAXIMUM_ALLOWED (a request, not a right).
 ACCESS_MASK MappedMask(ACCESS_MASK mask, const GENERIC_MAPPING& mapping) {
-  ACCESS_MASK out = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+  ACCESS_MASK out = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL |
+                             ACCESS_SYSTEM_SECURITY | MAXIMUM_ALLOWED);
   if (mask & GENERIC_READ)
     out |= mapping.GenericRead;
   if (mask & GENERIC_WRITE)
