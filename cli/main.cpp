@@ -112,7 +112,9 @@ int RunAdmin(const VortissLibrary& library) {
 int main(int argc, char** argv) {
   UseConsoleLocale();
 
-  CLI::App app{"Asks Windows security about the user this program runs as."};
+  CLI::App app{
+      "Asks Windows security about the user this program runs as; shows and edits security "
+      "descriptors."};
   app.name("vortiss");
   HostOptions options;
   app.add_option("--machine", options.machine,
