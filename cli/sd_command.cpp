@@ -277,6 +277,7 @@ SdCommand::SdCommand(CLI::App& app) {
     CLI::Option* value =
         command->add_option("--value", options.value, "A descriptor stored in a registry value")
             ->expected(2)
+            ->allow_extra_args(false)
             ->option_text("ROOT\\SUBKEY NAME");
     key->excludes(value);
     if (options.verb != Verb::kShow) {
