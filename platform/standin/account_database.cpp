@@ -1,5 +1,6 @@
 #include "platform/standin/account_database.h"
 
+#include <algorithm>
 #include <set>
 
 #include "platform/standin/text.h"
@@ -149,8 +150,27 @@ AccountDatabase::AccountDatabase(const MachineDescription& description)
 size_t AccountDatabase::Add(Account account) {
   if (account.english_name.empty())
     account.english_name = account.name;
+  const size_t index = accounts_.size();
+  by_name_[UpperCase(account.name)].push_back(index);
+  by_sid_[std::string(reinterpret_cast<const char*>(account.sid.data()), account.sid.size())]
+      .push_back(index);
   accounts_.push_back(std::move(account));
-  return accounts_.size() - 1;
+  return index;
+}
+
+std::vector<size_t> AccountDatabase::Named(std::wstring_view name) const {
+  const auto it = by_name_.find(UpperCase(name));
+  if (it == by_name_.end())
+    return {};
+  std::vector<size_t> found = it->second;
+  std::sort(found.begin(), found.end());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  return found;
+}
+
+const std::vector<size_t>* AccountDatabase::WithSid(const SidValue& sid) const {
+  const auto it = by_sid_.find(std::string(reinterpret_cast<const char*>(sid.data()), sid.size()));
+  return it == by_sid_.end() ? nullptr : &it->second;
 }
 
 void AccountDatabase::AddWellKnown() {
@@ -185,8 +205,8 @@ void AccountDatabase::AddLocalUsers(const MachineDescription& description) {
     const std::string key = "users[" + std::to_string(i) + "]";
     if (u.name.empty() || u.name.find(L'\\') != std::wstring::npos)
       throw ProfileError(key, "a user name must be non-empty and without a backslash");
-    for (const auto& a : accounts_) {
-      if (a.home == AccountHome::kLocal && NamesEqual(a.name, u.name))
+    for (size_t k : Named(u.name)) {
+      if (accounts_[k].home == AccountHome::kLocal && NamesEqual(accounts_[k].name, u.name))
         throw ProfileError(key, "'" + Narrow(u.name) + "' is defined twice");
     }
     add_user(u.name, u.rid ? *u.rid : rids.Next());
@@ -213,7 +233,8 @@ void AccountDatabase::AddLocalGroups(const MachineDescription& description) {
     if (!seen.insert(UpperCase(g.name)).second)
       throw ProfileError(key, "the group is defined twice");
     size_t users_with_name = 0;
-    for (const auto& a : accounts_) {
+    for (size_t k : Named(g.name)) {
+      const auto& a = accounts_[k];
       if (a.home == AccountHome::kLocal && a.use == SidTypeUser && NamesEqual(a.name, g.name))
         ++users_with_name;
     }
@@ -223,10 +244,9 @@ void AccountDatabase::AddLocalGroups(const MachineDescription& description) {
   auto default_members = [&](const wchar_t* group, std::initializer_list<SidValue> members) {
     const auto index = FindLocalGroup(group);
     for (const auto& sid : members) {
-      for (size_t i = 0; i < accounts_.size(); ++i) {
-        if (accounts_[i].sid == sid)
-          accounts_[*index].members.push_back(i);
-      }
+      if (const auto* found = WithSid(sid))
+        accounts_[*index].members.insert(accounts_[*index].members.end(), found->begin(),
+                                         found->end());
     }
   };
   default_members(L"Administrators", {machine_sid_.Child(DOMAIN_USER_RID_ADMIN)});
@@ -346,7 +366,9 @@ void AccountDatabase::ResolveMembers(const MachineDescription& description) {
         auto [domain, name] = SplitQualified(g.members[i]);
         std::optional<size_t> member;
         if (!domain || NamesEqual(*domain, dd.name)) {
-          for (size_t k = 0; k < accounts_.size() && !member; ++k) {
+          for (size_t k : Named(name)) {
+            if (member)
+              break;
             const auto& a = accounts_[k];
             if (a.home == AccountHome::kDomain && a.domain_index == static_cast<int>(d) &&
                 a.use == SidTypeUser && NamesEqual(a.name, name))
@@ -371,12 +393,10 @@ void AccountDatabase::ApplyNames(const MachineDescription& description) {
       throw ProfileError(key, "not a SID");
     if (name.empty() || name.find(L'\\') != std::wstring::npos)
       throw ProfileError(key, "a name must be non-empty and without a backslash");
-    bool found = false;
-    for (auto& a : accounts_) {
-      if (a.sid == *sid) {
-        a.name = name;
-        found = true;
-      }
+    const auto* found = WithSid(*sid);
+    for (size_t k : found ? *found : std::vector<size_t>{}) {
+      accounts_[k].name = name;
+      by_name_[UpperCase(name)].push_back(k);
     }
     if (!found)
       throw ProfileError(key, "no account has this SID");
@@ -410,9 +430,11 @@ std::optional<LookupSite> AccountDatabase::SiteFor(const wchar_t* system) const 
 }
 
 std::optional<size_t> AccountDatabase::FindBySid(const SidValue& sid, LookupSite site) const {
-  for (size_t i = 0; i < accounts_.size(); ++i) {
-    if (accounts_[i].sid == sid && Visible(accounts_[i], site))
-      return i;
+  if (const auto* found = WithSid(sid)) {
+    for (size_t i : *found) {
+      if (Visible(accounts_[i], site))
+        return i;
+    }
   }
   return std::nullopt;
 }
@@ -430,18 +452,19 @@ std::optional<size_t> AccountDatabase::FindByName(std::wstring_view name, Lookup
     return !domain || NamesEqual(a.domain, *domain);
   };
   // Well-known names, then BUILTIN, then the computer's accounts, then the domains.
+  const std::vector<size_t> candidates = Named(account);
   for (auto home : {AccountHome::kWellKnown, AccountHome::kBuiltin, AccountHome::kLocal}) {
-    for (size_t i = 0; i < accounts_.size(); ++i) {
+    for (size_t i : candidates) {
       if (accounts_[i].home == home && matches(accounts_[i]))
         return i;
     }
   }
-  for (size_t i = 0; i < accounts_.size(); ++i) {
+  for (size_t i : candidates) {
     if (accounts_[i].home == AccountHome::kDomain &&
         accounts_[i].domain_index == site.domain_index && matches(accounts_[i]))
       return i;
   }
-  for (size_t i = 0; i < accounts_.size(); ++i) {
+  for (size_t i : candidates) {
     if (accounts_[i].home == AccountHome::kDomain && matches(accounts_[i]))
       return i;
   }
@@ -476,8 +499,9 @@ std::optional<AccountDatabase::DomainName> AccountDatabase::FindDomainByName(
 }
 
 std::optional<size_t> AccountDatabase::FindLocalGroup(std::wstring_view name) const {
+  const std::vector<size_t> candidates = Named(name);
   for (auto home : {AccountHome::kBuiltin, AccountHome::kLocal}) {
-    for (size_t i = 0; i < accounts_.size(); ++i) {
+    for (size_t i : candidates) {
       const auto& a = accounts_[i];
       // A translated system knows its groups by their translated names only.
       if (a.home == home && a.use == SidTypeAlias && NamesEqual(a.name, name))
@@ -497,7 +521,7 @@ std::optional<int> AccountDatabase::FindDomain(std::wstring_view name) const {
 
 std::optional<size_t> AccountDatabase::FindDomainGroup(int domain_index,
                                                        std::wstring_view name) const {
-  for (size_t i = 0; i < accounts_.size(); ++i) {
+  for (size_t i : Named(name)) {
     const auto& a = accounts_[i];
     if (a.home == AccountHome::kDomain && a.domain_index == domain_index && a.use == SidTypeGroup &&
         NamesEqual(a.name, name))
@@ -512,11 +536,8 @@ std::optional<size_t> AccountDatabase::ResolveReference(std::wstring_view refere
     const auto sid = SidValue::Parse(reference);
     if (!sid)
       return std::nullopt;
-    for (size_t i = 0; i < accounts_.size(); ++i) {
-      if (accounts_[i].sid == *sid)
-        return i;
-    }
-    return std::nullopt;
+    const auto* found = WithSid(*sid);
+    return found ? std::optional<size_t>(found->front()) : std::nullopt;
   }
   const auto split = SplitQualified(reference);
   const std::optional<std::wstring_view>& domain = split.first;
@@ -524,8 +545,9 @@ std::optional<size_t> AccountDatabase::ResolveReference(std::wstring_view refere
   auto name_matches = [&](const Account& a) {
     return NamesEqual(a.english_name, name) || NamesEqual(a.name, name);
   };
+  const std::vector<size_t> candidates = Named(name);
   if (domain) {
-    for (size_t i = 0; i < accounts_.size(); ++i) {
+    for (size_t i : candidates) {
       if (NamesEqual(accounts_[i].domain, *domain) && name_matches(accounts_[i]))
         return i;
     }
@@ -533,7 +555,7 @@ std::optional<size_t> AccountDatabase::ResolveReference(std::wstring_view refere
   }
   // A bare name: local users, then local groups, then well-known names.
   auto find = [&](auto&& pred) -> std::optional<size_t> {
-    for (size_t i = 0; i < accounts_.size(); ++i) {
+    for (size_t i : candidates) {
       if (pred(accounts_[i]) && name_matches(accounts_[i]))
         return i;
     }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/standin/machine_description.h"
@@ -75,6 +76,11 @@ class AccountDatabase {
   std::wstring QualifiedName(const Account& account) const;
 
  private:
+  // Accounts whose name or English name is `name` (ignoring case), in the order they were made.
+  std::vector<size_t> Named(std::wstring_view name) const;
+  // Accounts with this SID, in the order they were made.
+  const std::vector<size_t>* WithSid(const SidValue& sid) const;
+
   bool Visible(const Account& account, LookupSite site) const;
   size_t Add(Account account);
   void AddWellKnown();
@@ -88,6 +94,9 @@ class AccountDatabase {
   SidValue machine_sid_;
   std::vector<Account> accounts_;
   std::vector<DomainInfo> domains_;
+  // Indexes over accounts_, so that lookups cost the same whatever the number of accounts.
+  std::unordered_map<std::wstring, std::vector<size_t>> by_name_;  // upper-cased names
+  std::unordered_map<std::string, std::vector<size_t>> by_sid_;    // SID bytes
 };
 
 // S-1-5-21-a-b-c derived from a name, stable across runs.
