@@ -95,6 +95,12 @@ void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_
 void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
   return AllocateAligned(size, align);
 }
+// These replacements pair malloc with free by design; GCC, seeing a new and its delete inlined
+// together, takes them for a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void operator delete(void* p) noexcept {
   std::free(p);
 }
