@@ -203,8 +203,12 @@ TEST_F(CsdTest, MissingDaclLeavesTheListsAndBuildsAPresentOne) {
 
 TEST_F(CsdTest, UnreadableDescriptorInvalidatesAndLeavesNoBuffers) {
   std::vector<BYTE> bytes = FromSddl(L"O:BAG:BAD:(A;;FA;;;BA)");
-  // A DACL offset past the end of the descriptor.
-  reinterpret_cast<SECURITY_DESCRIPTOR_RELATIVE*>(bytes.data())->Dacl = 0x7FF0;
+  // A damaged DACL (an ACL revision no platform knows). The read-back takes no length, so the
+  // damage lies inside the descriptor's bytes.
+  SECURITY_DESCRIPTOR_RELATIVE header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  ASSERT_NE(header.Dacl, 0u);
+  bytes[header.Dacl] = 9;
   TestSD sd(bytes);
   EXPECT_EQ(sd.IsValid(), 0);
   EXPECT_NE(sd.GetLastError(), 0);

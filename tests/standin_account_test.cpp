@@ -23,7 +23,7 @@ constexpr std::string_view kProfile = R"({
   }
 })";
 
-constexpr auto kUseSentinel = static_cast<SID_NAME_USE>(0x5A);
+constexpr auto kUseSentinel = static_cast<SID_NAME_USE>(0xF);
 
 std::string Narrow(std::wstring_view text) {
   return std::string(text.begin(), text.end());

@@ -58,13 +58,13 @@ DWORD ProbeLookupAccountSid() {
   auto sid = SidBytes(L"S-1-5-32-544");
   wchar_t name[64] = L"sentinel", domain[64] = L"sentinel";
   DWORD name_chars = 64, domain_chars = 64;
-  auto use = static_cast<SID_NAME_USE>(0x5A);
+  auto use = static_cast<SID_NAME_USE>(0xF);
   SetLastError(kSentinelError);
   if (!LookupAccountSidW(nullptr, sid.data(), name, &name_chars, domain, &domain_chars, &use)) {
     EXPECT_EQ(std::wstring(name), L"sentinel");
     EXPECT_EQ(std::wstring(domain), L"sentinel");
     EXPECT_EQ(name_chars, 64u);
-    EXPECT_EQ(use, static_cast<SID_NAME_USE>(0x5A));
+    EXPECT_EQ(use, static_cast<SID_NAME_USE>(0xF));
     return GetLastError();
   }
   EXPECT_EQ(std::wstring(name), L"Administrators");
