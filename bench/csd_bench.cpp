@@ -110,6 +110,34 @@ void BM_PlatformCallsOfABuild(benchmark::State& state) {
   PerEntry(state);
 }
 
+// The floor of a read-back: the conversion to absolute form and the walk over the entries, with
+// one account lookup per entry, as the read-back makes them.
+void BM_PlatformCallsOfAReadBack(benchmark::State& state) {
+  SetUpMachine();
+  const std::vector<BYTE> bytes = Descriptor(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    DWORD sizes[5] = {};
+    MakeAbsoluteSD(const_cast<BYTE*>(bytes.data()), nullptr, &sizes[0], nullptr, &sizes[1], nullptr,
+                   &sizes[2], nullptr, &sizes[3], nullptr, &sizes[4]);
+    std::vector<BYTE> absolute(sizes[0]), dacl(sizes[1]), sacl(sizes[2] + 1), owner(sizes[3]),
+        group(sizes[4]);
+    MakeAbsoluteSD(const_cast<BYTE*>(bytes.data()), absolute.data(), &sizes[0],
+                   reinterpret_cast<PACL>(dacl.data()), &sizes[1],
+                   reinterpret_cast<PACL>(sacl.data()), &sizes[2], owner.data(), &sizes[3],
+                   group.data(), &sizes[4]);
+    LPVOID ace = nullptr;
+    for (DWORD i = 0; GetAce(reinterpret_cast<PACL>(dacl.data()), i, &ace); ++i) {
+      wchar_t name[64], domain[64];
+      DWORD name_chars = 64, domain_chars = 64;
+      SID_NAME_USE use;
+      LookupAccountSidW(nullptr, static_cast<BYTE*>(ace) + 8, name, &name_chars, domain,
+                        &domain_chars, &use);
+    }
+  }
+  PerEntry(state);
+}
+
+BENCHMARK(BM_PlatformCallsOfAReadBack)->RangeMultiplier(4)->Range(16, 1024)->Arg(kLargestAcl);
 BENCHMARK(BM_PlatformCallsOfABuild)->RangeMultiplier(4)->Range(16, 1024)->Arg(kLargestAcl);
 BENCHMARK(BM_Build)->RangeMultiplier(4)->Range(16, 1024)->Arg(kLargestAcl);
 BENCHMARK(BM_ReadBack)->RangeMultiplier(4)->Range(16, 1024)->Arg(kLargestAcl);

@@ -66,6 +66,8 @@ def main():
     series("CSD read-back, entries", "BM_ReadBack", "per_entry", 16, 2, "per entry at 16")
     series("platform calls of a build alone, entries", "BM_PlatformCallsOfABuild", "per_entry",
            16, 2, "per entry at 16")
+    series("platform calls of a read-back alone, entries", "BM_PlatformCallsOfAReadBack",
+           "per_entry", 16, 2, "per entry at 16")
     series("AccessCheck, DACL entries", "BM_AccessCheck", "per_entry", 16, 1.5,
            "per entry at 16")
     series("AccessCheck, token groups", "BM_AccessCheckTokenGroups", "per_group", 16, 1.5,
