@@ -74,6 +74,8 @@ class AccountDatabase {
   std::optional<size_t> ResolveReference(std::wstring_view reference) const;
 
   std::wstring QualifiedName(const Account& account) const;
+  // Whether lookups from `site` can see the account.
+  bool Visible(const Account& account, LookupSite site) const;
 
  private:
   // Accounts whose name or English name is `name` (ignoring case), in the order they were made.
@@ -81,7 +83,6 @@ class AccountDatabase {
   // Accounts with this SID, in the order they were made.
   const std::vector<size_t>* WithSid(const SidValue& sid) const;
 
-  bool Visible(const Account& account, LookupSite site) const;
   size_t Add(Account account);
   void AddWellKnown();
   void AddLocalUsers(const MachineDescription& description);

@@ -8,10 +8,21 @@ using namespace standin;
 
 namespace {
 
+// A member as the listing shows it: DOMAIN\name, or its SID string when its domain cannot be
+// reached. The account is referred to, not copied, so a listing costs the same per member
+// whatever the group's size.
 struct MemberRecord {
-  SidValue sid;
-  SID_NAME_USE use;
-  std::wstring name;  // DOMAIN\name, or the SID string when it cannot be resolved
+  const Account* account;
+  bool resolved;
+  std::wstring unresolved_name;
+
+  SID_NAME_USE use() const { return resolved ? account->use : SidTypeUnknown; }
+  // Characters of the name without terminator; `qualified` with the domain and a backslash.
+  size_t name_chars(bool qualified) const {
+    if (!resolved)
+      return unresolved_name.size();
+    return account->name.size() + (qualified ? account->domain.size() + 1 : 0);
+  }
 };
 
 constexpr size_t Align(size_t n) {
@@ -19,12 +30,16 @@ constexpr size_t Align(size_t n) {
 }
 
 // The size of one record of `level` with its strings and SID, as it lies in the buffer.
-size_t RecordSize(size_t record, const MemberRecord& m, bool with_sid, bool with_name) {
+size_t RecordSize(size_t record,
+                  const MemberRecord& m,
+                  bool with_sid,
+                  bool with_name,
+                  bool qualified) {
   size_t size = record;
   if (with_sid)
-    size += Align(m.sid.size());
+    size += Align(m.account->sid.size());
   if (with_name)
-    size += Align((m.name.size() + 1) * sizeof(wchar_t));
+    size += Align((m.name_chars(qualified) + 1) * sizeof(wchar_t));
   return size;
 }
 
@@ -44,6 +59,28 @@ wchar_t* PutText(BYTE*& cursor, const std::wstring& text) {
   auto* out = reinterpret_cast<wchar_t*>(cursor);
   std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
   cursor += Align((text.size() + 1) * sizeof(wchar_t));
+  return out;
+}
+
+// Writes a member's name, qualified or not, with its terminator.
+wchar_t* PutName(BYTE*& cursor, const MemberRecord& m, bool qualified) {
+  auto* out = reinterpret_cast<wchar_t*>(cursor);
+  wchar_t* at = out;
+  auto put = [&](const std::wstring& text) {
+    std::memcpy(at, text.data(), text.size() * sizeof(wchar_t));
+    at += text.size();
+  };
+  if (!m.resolved) {
+    put(m.unresolved_name);
+  } else {
+    if (qualified) {
+      put(m.account->domain);
+      *at++ = L'\\';
+    }
+    put(m.account->name);
+  }
+  *at = 0;
+  cursor += Align((m.name_chars(qualified) + 1) * sizeof(wchar_t));
   return out;
 }
 
@@ -95,12 +132,13 @@ NET_API_STATUS NET_API_FUNCTION NetLocalGroupGetMembers(LPCWSTR server,
     return NERR_GroupNotFound;
 
   std::vector<MemberRecord> members;
+  members.reserve(db.accounts()[*index].members.size());
   for (size_t m : db.accounts()[*index].members) {
     const Account& a = db.accounts()[m];
-    if (db.FindBySid(a.sid, *site))
-      members.push_back({a.sid, a.use, db.QualifiedName(a)});
+    if (db.Visible(a, *site))
+      members.push_back({&a, true, {}});
     else  // a member whose domain cannot be reached
-      members.push_back({a.sid, SidTypeUnknown, a.sid.ToString()});
+      members.push_back({&a, false, a.sid.ToString()});
   }
 
   static constexpr size_t kRecord[] = {
@@ -108,9 +146,11 @@ NET_API_STATUS NET_API_FUNCTION NetLocalGroupGetMembers(LPCWSTR server,
       sizeof(LOCALGROUP_MEMBERS_INFO_2), sizeof(LOCALGROUP_MEMBERS_INFO_3)};
   const bool with_sid = level != 3;
   const bool with_name = level != 0;
+  const bool qualified = level != 1;
   std::vector<size_t> sizes;
+  sizes.reserve(members.size());
   for (const auto& m : members)
-    sizes.push_back(RecordSize(kRecord[level], m, with_sid, with_name));
+    sizes.push_back(RecordSize(kRecord[level], m, with_sid, with_name, qualified));
   const size_t first = resume ? static_cast<size_t>(*resume) : 0;
   if (first > members.size())
     return ERROR_INVALID_PARAMETER;
@@ -124,27 +164,26 @@ NET_API_STATUS NET_API_FUNCTION NetLocalGroupGetMembers(LPCWSTR server,
     const auto& m = members[first + i];
     switch (level) {
       case 0:
-        reinterpret_cast<LOCALGROUP_MEMBERS_INFO_0*>(out)[i].lgrmi0_sid = PutSid(cursor, m.sid);
+        reinterpret_cast<LOCALGROUP_MEMBERS_INFO_0*>(out)[i].lgrmi0_sid =
+            PutSid(cursor, m.account->sid);
         break;
       case 1: {
         auto& r = reinterpret_cast<LOCALGROUP_MEMBERS_INFO_1*>(out)[i];
-        r.lgrmi1_sid = PutSid(cursor, m.sid);
-        r.lgrmi1_sidusage = m.use;
-        const size_t slash = m.name.find(L'\\');
-        r.lgrmi1_name =
-            PutText(cursor, slash == std::wstring::npos ? m.name : m.name.substr(slash + 1));
+        r.lgrmi1_sid = PutSid(cursor, m.account->sid);
+        r.lgrmi1_sidusage = m.use();
+        r.lgrmi1_name = PutName(cursor, m, false);
         break;
       }
       case 2: {
         auto& r = reinterpret_cast<LOCALGROUP_MEMBERS_INFO_2*>(out)[i];
-        r.lgrmi2_sid = PutSid(cursor, m.sid);
-        r.lgrmi2_sidusage = m.use;
-        r.lgrmi2_domainandname = PutText(cursor, m.name);
+        r.lgrmi2_sid = PutSid(cursor, m.account->sid);
+        r.lgrmi2_sidusage = m.use();
+        r.lgrmi2_domainandname = PutName(cursor, m, true);
         break;
       }
       case 3:
         reinterpret_cast<LOCALGROUP_MEMBERS_INFO_3*>(out)[i].lgrmi3_domainandname =
-            PutText(cursor, m.name);
+            PutName(cursor, m, true);
         break;
     }
   }
