@@ -1,8 +1,5 @@
 // End-to-end tests of `vortiss sd`: the host is run as a person runs it, on a profile machine
 // and on the host mirror in a temporary directory.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,21 +12,15 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/host_process.h"
+
 #include "platform/standin/machine.h"
 #include "platform/standin/profile.h"
 #include "platform/win32.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
-
-struct HostRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
 
 // What the host printed for a descriptor: Dump's lines, then the SDDL line's text.
 struct Printed {
@@ -47,13 +38,6 @@ Printed Parse(const std::string& out) {
       printed.dump.push_back(line);
   }
   return printed;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -106,42 +90,11 @@ class HostSdTest : public ::testing::Test {
 
   // Runs the host with `args` on the host mirror, with the registry in this test's directory.
   HostRun Run(const std::vector<std::string>& args) {
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e) {
-      const std::string entry = *e;
-      const std::string name = entry.substr(0, entry.find('='));
-      if (name != "VORTISS_MACHINE" && name != "VORTISS_DEBUG_LOG" && name != "VORTISS_REGISTRY")
-        environment.push_back(entry);
-    }
-    environment.push_back("VORTISS_REGISTRY=" + registry_.string());
-    std::vector<char*> argv = {const_cast<char*>(VORTISS_HOST)};
-    for (const auto& a : args)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : environment)
-      envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    HostRun run;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0) << "cannot start " << VORTISS_HOST;
-    if (spawned != 0)
-      return run;
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    run.out = ReadFile(out);
-    run.err = ReadFile(err);
-    return run;
+    std::vector<std::string> argv = {VORTISS_HOST};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(
+        argv, {"VORTISS_MACHINE", "VORTISS_DEBUG_LOG", "VORTISS_REGISTRY=" + registry_.string()},
+        dir_);
   }
 
   // As Run, on the machine of kProfile, whose C: is a folder of this test's directory.

@@ -1,9 +1,6 @@
 // End-to-end tests of the vortiss host: the program is run as a person runs it.
-#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,24 +12,11 @@
 
 #include <gtest/gtest.h>
 
-extern char** environ;
+#include "tests/support/host_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct HostRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -70,51 +54,12 @@ class HostTest : public ::testing::Test {
   HostRun RunWith(const std::vector<std::string>& prefix,
                   const std::vector<std::string>& args,
                   const std::vector<std::string>& env) {
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e) {
-      const std::string entry = *e;
-      const std::string name = entry.substr(0, entry.find('='));
-      bool replaced = name == "VORTISS_MACHINE" || name == "VORTISS_DEBUG_LOG";
-      for (const auto& change : env)
-        replaced = replaced || change.substr(0, change.find('=')) == name;
-      if (!replaced)
-        environment.push_back(entry);
-    }
-    for (const auto& change : env) {
-      if (change.find('=') != std::string::npos)
-        environment.push_back(change);
-    }
-    std::vector<char*> argv;
-    for (const auto& p : prefix)
-      argv.push_back(const_cast<char*>(p.c_str()));
-    argv.push_back(const_cast<char*>(VORTISS_HOST));
-    for (const auto& a : args)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : environment)
-      envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    HostRun run;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0) << "cannot start " << VORTISS_HOST;
-    if (spawned != 0)
-      return run;
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    run.out = ReadFile(out);
-    run.err = ReadFile(err);
-    return run;
+    std::vector<std::string> argv = prefix;
+    argv.push_back(VORTISS_HOST);
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> environment = {"VORTISS_MACHINE", "VORTISS_DEBUG_LOG"};
+    environment.insert(environment.end(), env.begin(), env.end());
+    return RunProcess(argv, environment, dir_);
   }
 
   std::string Example(const std::string& name) const {

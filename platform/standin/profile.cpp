@@ -196,9 +196,9 @@ std::vector<VolumeDescription> Volumes(const Json& j,
   std::vector<VolumeDescription> volumes;
   for (const auto& [drive, value] : Object(j, key).items()) {
     const std::string vkey = key + "." + drive;
-    Expect(drive.size() == 2 && drive[1] == ':' &&
-               std::isalpha(static_cast<unsigned char>(drive[0])),
-           vkey, "a drive is a letter and a colon, such as \"C:\"");
+    Expect(
+        drive.size() == 2 && drive[1] == ':' && std::isalpha(static_cast<unsigned char>(drive[0])),
+        vkey, "a drive is a letter and a colon, such as \"C:\"");
     VolumeDescription volume;
     volume.letter = static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(drive[0])));
     for (const auto& v : volumes)
@@ -207,8 +207,7 @@ std::vector<VolumeDescription> Volumes(const Json& j,
     for (const auto& [field, v] : Object(value, vkey).items()) {
       const std::string fkey = vkey + "." + field;
       if (field == "path") {
-        Expect(v.is_string() && !v.get<std::string>().empty(), fkey,
-               "must be a non-empty string");
+        Expect(v.is_string() && !v.get<std::string>().empty(), fkey, "must be a non-empty string");
         volume.directory = base_directory / std::filesystem::path(v.get<std::string>());
         has_path = true;
       } else if (field == "fs") {
@@ -226,8 +225,7 @@ std::vector<VolumeDescription> Volumes(const Json& j,
 }
 
 // Windows path to SDDL; the SDDL is parsed when the machine is built, with its accounts.
-std::vector<std::pair<std::wstring, std::wstring>> Security(const Json& j,
-                                                            const std::string& key) {
+std::vector<std::pair<std::wstring, std::wstring>> Security(const Json& j, const std::string& key) {
   std::vector<std::pair<std::wstring, std::wstring>> entries;
   for (const auto& [path, sddl] : Object(j, key).items()) {
     const std::string pkey = key + "." + path;

@@ -35,8 +35,7 @@ TEST(CSDPortable, EditsBuildDenialsBeforeGrantsInheritedByChildren) {
     void (*edit)(LooseSD&);
     const wchar_t* sddl;
   } cases[] = {
-      {"one grant",
-       [](LooseSD& sd) { sd.AllowAccess(L"Everyone", GENERIC_READ); },
+      {"one grant", [](LooseSD& sd) { sd.AllowAccess(L"Everyone", GENERIC_READ); },
        L"O:SYD:(A;OICI;GR;;;WD)"},
       {"a denial after a grant goes first",
        [](LooseSD& sd) {
@@ -77,8 +76,7 @@ TEST(CSDPortable, EditsBuildDenialsBeforeGrantsInheritedByChildren) {
          sd.RevokeAllAllowances();
        },
        L"O:SYD:(D;OICI;GW;;;WD)"},
-      {"a new owner by name",
-       [](LooseSD& sd) { sd.SetOwner(L"BUILTIN\\Administrators"); },
+      {"a new owner by name", [](LooseSD& sd) { sd.SetOwner(L"BUILTIN\\Administrators"); },
        L"O:BAD:"},
   };
   for (const auto& c : cases) {

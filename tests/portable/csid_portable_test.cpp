@@ -150,8 +150,8 @@ TEST(LookupContract, SidLookupSizesItsBuffers) {
     DWORD name_chars = 0, domain_chars = 0;
     SID_NAME_USE use = SidTypeInvalid;
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(LookupAccountSidW(nullptr, sid.get(), nullptr, &name_chars, nullptr,
-                                   &domain_chars, &use));
+    EXPECT_FALSE(
+        LookupAccountSidW(nullptr, sid.get(), nullptr, &name_chars, nullptr, &domain_chars, &use));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(name_chars, std::wstring(a.account).size() + 1);
     EXPECT_EQ(domain_chars, std::wstring(a.domain).size() + 1);

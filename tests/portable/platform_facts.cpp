@@ -46,10 +46,10 @@ std::wstring ProcessUserSidText() {
 
 std::wstring OwnerAndDaclText(PSECURITY_DESCRIPTOR descriptor) {
   vortiss::ScopedLocal<wchar_t> text;
-  if (!descriptor || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
-                         descriptor, SDDL_REVISION_1,
-                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, text.receive(),
-                         nullptr))
+  if (!descriptor ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+          text.receive(), nullptr))
     return {};
   return text.get();
 }

@@ -60,8 +60,8 @@ class ScratchDirectory {
 }  // namespace portable
 
 // Skips the test under Wine, saying which of Wine's differences from Windows is the reason.
-#define SKIP_UNDER_WINE(reason)                  \
-  do {                                           \
-    if (::portable::RunningUnderWine())          \
-      GTEST_SKIP() << "Wine: " << (reason);      \
+#define SKIP_UNDER_WINE(reason)             \
+  do {                                      \
+    if (::portable::RunningUnderWine())     \
+      GTEST_SKIP() << "Wine: " << (reason); \
   } while (false)

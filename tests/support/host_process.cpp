@@ -1,0 +1,68 @@
+#include "tests/support/host_process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+HostRun RunProcess(const std::vector<std::string>& argv,
+                   const std::vector<std::string>& environment,
+                   const fs::path& scratch) {
+  auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  std::vector<std::string> entries;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    bool changed = false;
+    for (const auto& change : environment)
+      changed = changed || name_of(change) == name_of(entry);
+    if (!changed)
+      entries.push_back(entry);
+  }
+  for (const auto& change : environment) {
+    if (change.find('=') != std::string::npos)
+      entries.push_back(change);
+  }
+  std::vector<char*> args;
+  for (const auto& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> envp;
+  for (auto& e : entries)
+    envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  const fs::path out = scratch / "stdout", err = scratch / "stderr";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  HostRun run;
+  const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_EQ(spawned, 0) << "cannot start " << argv[0];
+  if (spawned != 0)
+    return run;
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  run.out = ReadFile(out);
+  run.err = ReadFile(err);
+  return run;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
