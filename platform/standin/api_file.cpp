@@ -217,7 +217,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name,
   const bool delete_on_close = flags_and_attributes & FILE_FLAG_DELETE_ON_CLOSE;
   if (delete_on_close)
     access |= DELETE;
-  const auto token = CheckingToken(*call.machine);
+  const auto token = EffectiveToken(*call.machine);
   const bool checked = files->ChecksDescriptors(path);
 
   if (where.exists) {
@@ -309,7 +309,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR name) {
   if (::stat(where.host.c_str(), &st) == 0 && !(st.st_mode & 0222))
     return FailWith(ERROR_ACCESS_DENIED);  // the read-only attribute
   if (files->ChecksDescriptors(path)) {
-    if (const DWORD error = files->CheckDelete(path, where, *CheckingToken(*call.machine)))
+    if (const DWORD error = files->CheckDelete(path, where, *EffectiveToken(*call.machine)))
       return FailWith(error);
   }
   if (const DWORD error = files->CheckSharing(where.host, DELETE, 0))
@@ -334,7 +334,7 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES security) {
   if (where.exists)
     return FailWith(ERROR_ALREADY_EXISTS);
   if (files->ChecksDescriptors(path)) {
-    if (const DWORD error = files->CheckCreate(path, *CheckingToken(*call.machine), true))
+    if (const DWORD error = files->CheckCreate(path, *EffectiveToken(*call.machine), true))
       return FailWith(error);
   }
   if (::mkdir(where.host.c_str(), 0777) != 0)
@@ -363,7 +363,7 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR name) {
   if (path.is_root())
     return FailWith(ERROR_ACCESS_DENIED);
   if (files->ChecksDescriptors(path)) {
-    if (const DWORD error = files->CheckDelete(path, where, *CheckingToken(*call.machine)))
+    if (const DWORD error = files->CheckDelete(path, where, *EffectiveToken(*call.machine)))
       return FailWith(error);
   }
   if (::rmdir(where.host.c_str()) != 0)
@@ -419,7 +419,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
   if (path.invalid_component != std::wstring::npos)
     return fail(ERROR_INVALID_NAME);
   if (files->ChecksDescriptors(directory)) {
-    if (const DWORD error = files->CheckAccess(directory, where, *CheckingToken(*call.machine),
+    if (const DWORD error = files->CheckAccess(directory, where, *EffectiveToken(*call.machine),
                                                FILE_LIST_DIRECTORY))
       return fail(error);
   }

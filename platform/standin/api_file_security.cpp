@@ -55,7 +55,7 @@ DWORD ReadObject(Machine& machine,
   if (object.files->ChecksDescriptors(object.path)) {
     const ACCESS_MASK rights = RightsFor(information, false);
     if (const DWORD error =
-            object.files->CheckAccess(object.path, object.where, *CheckingToken(machine), rights))
+            object.files->CheckAccess(object.path, object.where, *EffectiveToken(machine), rights))
       return error;
   }
   std::vector<BYTE> bytes;
@@ -172,7 +172,7 @@ DWORD WriteObject(Machine& machine,
     return ERROR_PRIVILEGE_NOT_HELD;
   if (!object.path.volume->keeps_security())
     return ERROR_NO_SECURITY_ON_OBJECT;
-  const auto token = CheckingToken(machine);
+  const auto token = EffectiveToken(machine);
   const bool checked = object.files->ChecksDescriptors(object.path);
   if (checked) {
     const ACCESS_MASK rights = RightsFor(information, true);

@@ -80,7 +80,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD, REGSAM access, PHK
   if (!result)
     return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  const auto token = CallerToken(*call.machine);
+  const auto token = EffectiveToken(*call.machine);
   KeyReference base;
   if (const DWORD resolved = Resolve(*call.machine, *token, key, base); resolved != ERROR_SUCCESS)
     return static_cast<LSTATUS>(resolved);
@@ -109,7 +109,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY key,
     return ERROR_BADKEY;
   if (reserved)
     return ERROR_INVALID_PARAMETER;
-  const auto token = CallerToken(*call.machine);
+  const auto token = EffectiveToken(*call.machine);
   KeyReference base;
   if (const DWORD resolved = Resolve(*call.machine, *token, key, base); resolved != ERROR_SUCCESS)
     return static_cast<LSTATUS>(resolved);
@@ -154,7 +154,7 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subkey) {
     return static_cast<LSTATUS>(*call.fault);
   if (!subkey)
     return ERROR_INVALID_PARAMETER;
-  const auto token = CallerToken(*call.machine);
+  const auto token = EffectiveToken(*call.machine);
   KeyReference base;
   if (const DWORD resolved = Resolve(*call.machine, *token, key, base); resolved != ERROR_SUCCESS)
     return static_cast<LSTATUS>(resolved);
@@ -170,7 +170,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name) {
   auto call = EnterCall("RegDeleteValueW");
   if (call.fault)
     return static_cast<LSTATUS>(*call.fault);
-  const auto token = CallerToken(*call.machine);
+  const auto token = EffectiveToken(*call.machine);
   KeyReference ref;
   if (const DWORD resolved = Resolve(*call.machine, *token, key, ref); resolved != ERROR_SUCCESS)
     return static_cast<LSTATUS>(resolved);
@@ -188,7 +188,7 @@ LSTATUS WINAPI RegGetKeySecurity(HKEY key,
     return static_cast<LSTATUS>(*call.fault);
   if (!length)
     return ERROR_INVALID_PARAMETER;
-  const auto token = CallerToken(*call.machine);
+  const auto token = EffectiveToken(*call.machine);
   KeyReference ref;
   if (const DWORD resolved = Resolve(*call.machine, *token, key, ref); resolved != ERROR_SUCCESS)
     return static_cast<LSTATUS>(resolved);
@@ -220,7 +220,7 @@ LSTATUS WINAPI RegSetKeySecurity(HKEY key,
                                      DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION;
   if (!(information & parts) || !descriptor)
     return ERROR_INVALID_PARAMETER;
-  const auto token = CallerToken(*call.machine);
+  const auto token = EffectiveToken(*call.machine);
   KeyReference ref;
   if (const DWORD resolved = Resolve(*call.machine, *token, key, ref); resolved != ERROR_SUCCESS)
     return static_cast<LSTATUS>(resolved);
@@ -245,7 +245,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key,
     return static_cast<LSTATUS>(*call.fault);
   if ((data && !length) || reserved)
     return ERROR_INVALID_PARAMETER;
-  const auto token = CallerToken(*call.machine);
+  const auto token = EffectiveToken(*call.machine);
   KeyReference ref;
   if (const DWORD resolved = Resolve(*call.machine, *token, key, ref); resolved != ERROR_SUCCESS)
     return static_cast<LSTATUS>(resolved);
@@ -291,7 +291,7 @@ RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWOR
     return static_cast<LSTATUS>(*call.fault);
   if (!data && length)
     return ERROR_NOACCESS;
-  const auto token = CallerToken(*call.machine);
+  const auto token = EffectiveToken(*call.machine);
   KeyReference ref;
   if (const DWORD resolved = Resolve(*call.machine, *token, key, ref); resolved != ERROR_SUCCESS)
     return static_cast<LSTATUS>(resolved);

@@ -32,6 +32,9 @@ inline BOOL FailWith(DWORD error) {
 // The impersonation token of the calling thread on `machine`, or null when it has none.
 std::shared_ptr<const TokenData> ThreadToken(const Machine& machine);
 void SetThreadToken(const Machine& machine, std::shared_ptr<const TokenData> token);
+// The identity the platform checks an object's access for: the thread's impersonation token,
+// else the process token.
+std::shared_ptr<const TokenData> EffectiveToken(const Machine& machine);
 
 // Writes `text` and a terminator into a buffer the platform allocates with LocalAlloc.
 template <typename Char>

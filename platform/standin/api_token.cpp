@@ -44,6 +44,11 @@ std::shared_ptr<const TokenData> ThreadToken(const Machine& machine) {
   return t_thread.generation == machine.generation() ? t_thread.token : nullptr;
 }
 
+std::shared_ptr<const TokenData> EffectiveToken(const Machine& machine) {
+  auto token = ThreadToken(machine);
+  return token ? token : machine.process_token();
+}
+
 void SetThreadToken(const Machine& machine, std::shared_ptr<const TokenData> token) {
   t_thread.generation = machine.generation();
   t_thread.token = std::move(token);

@@ -178,12 +178,6 @@ void FileSystem::Closed(const OpenFile& file) {
     store_.Forget(file.path);
 }
 
-std::shared_ptr<const TokenData> CheckingToken(const Machine& machine) {
-  if (auto token = ThreadToken(machine))
-    return token;
-  return machine.process_token();
-}
-
 void SetMachineCurrentDirectory(std::wstring directory) {
   CurrentMachine()->files()->set_current_directory(std::move(directory));
 }

@@ -90,10 +90,6 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
   std::vector<std::weak_ptr<OpenFile>> open_;
 };
 
-// The token file operations are checked for: the thread's impersonation token, else the
-// process token.
-std::shared_ptr<const TokenData> CheckingToken(const Machine& machine);
-
 // Sets the machine's current directory (a full Windows path), as tests need it.
 void SetMachineCurrentDirectory(std::wstring directory);
 

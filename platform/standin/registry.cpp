@@ -649,9 +649,4 @@ DWORD Registry::DeleteValue(const std::wstring& path, std::wstring_view name) {
   });
 }
 
-std::shared_ptr<const TokenData> CallerToken(const Machine& machine) {
-  auto token = ThreadToken(machine);
-  return token ? token : machine.process_token();
-}
-
 }  // namespace standin

@@ -103,9 +103,6 @@ class Registry {
   DefaultKeys host_defaults_;  // still to seed
 };
 
-// The caller's token: the thread's impersonation token, else the process token.
-std::shared_ptr<const TokenData> CallerToken(const Machine& machine);
-
 // The SE_REGISTRY_KEY branch of GetNamedSecurityInfoW and SetNamedSecurityInfoW, for the
 // named-security calls to hand registry objects to.
 DWORD GetRegistryNamedSecurity(Machine& machine,

@@ -49,7 +49,7 @@ DWORD GetRegistryNamedSecurity(Machine& machine,
   // The parts point into the descriptor, so the caller must take it to free them.
   if (!descriptor)
     return ERROR_INVALID_PARAMETER;
-  const auto token = CallerToken(machine);
+  const auto token = EffectiveToken(machine);
   RegistryKeyHandle key;
   if (const DWORD opened = OpenByName(machine, *token, name, RightsFor(information, false), key);
       opened != ERROR_SUCCESS)
@@ -118,7 +118,7 @@ DWORD SetRegistryNamedSecurity(Machine& machine,
                         reinterpret_cast<BYTE*>(sacl) + sacl->AclSize);
     }
   }
-  const auto token = CallerToken(machine);
+  const auto token = EffectiveToken(machine);
   RegistryKeyHandle key;
   if (const DWORD opened = OpenByName(machine, *token, name, RightsFor(information, true), key);
       opened != ERROR_SUCCESS)
