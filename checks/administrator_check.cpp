@@ -20,7 +20,6 @@ bool CheckAdministrator() {
     return false;
   }
 
-  bool result = false;
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
   vortiss::ScopedSid administrators;
   if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
@@ -47,12 +46,11 @@ bool CheckAdministrator() {
   if (IsUserInGroup(account, name)) {
     std::wcout << L"Good - found user " << account.GetQualifiedName() << L" in group " << name
                << std::endl;
-    result = true;
-  } else {
-    std::wcerr << L"Error - could not find user " << account.GetQualifiedName() << L" in group "
-               << name << std::endl;
+    return true;
   }
-  return result;
+  std::wcerr << L"Error - could not find user " << account.GetQualifiedName() << L" in group "
+             << name << std::endl;
+  return false;
 }
 
 }  // namespace
