@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "security/scoped_platform.h"
+
 namespace {
 
 // Room for a TOKEN_USER record and its SID; a query that needs more fails.
@@ -19,13 +21,13 @@ HANDLE GetUserToken() {
   if (ImpersonateSelf(SecurityImpersonation) != 1)
     RevertToSelf();
 
-  HANDLE token = nullptr;
-  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+  vortiss::ScopedHandle token;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.receive())) {
     if (GetLastError() != ERROR_NO_TOKEN) {
       RevertToSelf();
       return nullptr;
     }
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) {
       RevertToSelf();
       return nullptr;
     }
@@ -34,15 +36,15 @@ HANDLE GetUserToken() {
   // The query only proves that the token can be read.
   TokenUserBuffer buffer;
   DWORD length = kTokenUserBufferSize;
-  if (GetTokenInformation(token, TokenUser, buffer.bytes, length, &length))
-    return token;
+  if (GetTokenInformation(token.get(), TokenUser, buffer.bytes, length, &length))
+    return token.release();
 
   if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-    CloseHandle(token);
+    token.reset();
     RevertToSelf();
   } else {
     RevertToSelf();
-    CloseHandle(token);
+    token.reset();
   }
   return nullptr;
 }
@@ -55,8 +57,8 @@ bool GetCurrentUserSid(CSid& account) {
     RevertToSelf();
   }
 
-  HANDLE token = nullptr;
-  if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+  vortiss::ScopedHandle token;
+  if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.receive())) {
     std::wcout << L"Good - got thread token" << std::endl;
   } else {
     const DWORD error = GetLastError();
@@ -66,7 +68,7 @@ bool GetCurrentUserSid(CSid& account) {
       RevertToSelf();
       return false;
     }
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) {
       std::wcerr << L"Error - could not get process token, no token available for user"
                  << std::endl;
       RevertToSelf();
@@ -77,23 +79,23 @@ bool GetCurrentUserSid(CSid& account) {
 
   TokenUserBuffer buffer;
   DWORD length = kTokenUserBufferSize;
-  if (!GetTokenInformation(token, TokenUser, buffer.bytes, length, &length)) {
+  if (!GetTokenInformation(token.get(), TokenUser, buffer.bytes, length, &length)) {
     const DWORD error = GetLastError();
     if (error == ERROR_INSUFFICIENT_BUFFER) {
       std::wcerr << L"Error - insufficent buffer to extract token information" << std::endl;
-      CloseHandle(token);
+      token.reset();
       RevertToSelf();
     } else {
       std::wcerr << L"Error - unknown error while extracting token information, error code "
                  << error << std::endl;
       RevertToSelf();
-      CloseHandle(token);
+      token.reset();
     }
     return false;
   }
   std::wcout << L"Good - extracted token information" << std::endl;
   RevertToSelf();
-  CloseHandle(token);
+  token.reset();
   std::wcout << L"Good - Creating CSid object from token information" << std::endl;
 
   // The names are looked up under the process's own identity; the SID lives in `buffer`.

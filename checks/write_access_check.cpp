@@ -27,20 +27,17 @@ class CallerToken {
   CallerToken(const CallerToken&) = delete;
   CallerToken& operator=(const CallerToken&) = delete;
 
-  HANDLE get() const { return token_; }
+  HANDLE get() const { return token_.get(); }
   void End() {
     if (ended_)
       return;
     ended_ = true;
     RevertToSelf();
-    if (token_) {
-      CloseHandle(token_);
-      token_ = nullptr;
-    }
+    token_.reset();
   }
 
  private:
-  HANDLE token_;
+  vortiss::ScopedHandle token_;
   bool ended_ = false;
 };
 
@@ -99,17 +96,18 @@ bool Probe(const std::wstring& directory) {
         (attempt == 0 ? std::wstring(kProbeName) : L"test-" + std::to_wstring(attempt) + L".txt");
     std::wcout << L"Attempting to create a new file - " << name << std::endl;
     // A new file only, removed by the platform when its handle closes whatever happens next.
-    const HANDLE file = CreateFileW(name.c_str(), kReadWriteData, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const HANDLE created = CreateFileW(name.c_str(), kReadWriteData, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (created == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       ReportSystemMessage(L"Could not create file, error ", error);
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
         continue;  // someone else's file: leave it and try another name
       return false;
     }
+    vortiss::ScopedHandle file(created);
     std::wcout << L"File created, access allowed" << std::endl;
-    CloseHandle(file);
+    file.reset();
     DeleteFileW(name.c_str());
     return true;
   }

@@ -3,8 +3,6 @@
 #include "security/named_inheritance.h"
 #include "security/scoped_platform.h"
 
-namespace {}  // namespace
-
 CFileSD::CFileSD(const std::wstring& path) : strPath(path) {
   nLastError = Initialize();
 }
@@ -25,25 +23,11 @@ int CFileSD::Initialize() {
   const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   DWORD needed = 0;
   if (GetFileSecurityW(strPath.c_str(), parts, nullptr, 0, &needed) != 1 &&
-      ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-    nLastError = static_cast<int>(::GetLastError());
-    bValid = 0;
-    return nLastError;
-  }
-  delete[] pSelfRelativeSD;
-  pSelfRelativeSD = new BYTE[needed];
-  if (GetFileSecurityW(strPath.c_str(), parts, pSelfRelativeSD, needed, &needed) != 1) {
-    nLastError = static_cast<int>(::GetLastError());
-    bValid = 0;
-    delete[] pSelfRelativeSD;
-    pSelfRelativeSD = nullptr;
-    return nLastError;
-  }
-  const int result = Synchronize(1);
-  nLastError = result;
-  if (result != 0)
-    bValid = 0;
-  return result;
+      ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+    return FailLoad(static_cast<int>(::GetLastError()));
+  if (GetFileSecurityW(strPath.c_str(), parts, ReceiveSelfRelative(needed), needed, &needed) != 1)
+    return FailLoad(static_cast<int>(::GetLastError()));
+  return LoadSelfRelative();
 }
 
 int CFileSD::SecureObject(bool bInherit) {

@@ -38,36 +38,19 @@ CRegistrySD::~CRegistrySD() = default;
 int CRegistrySD::Initialize() {
   ScopedKey key;
   LSTATUS status = RegOpenKeyExW(hRootKey, strSubKey.c_str(), 0, READ_CONTROL, key.receive());
-  if (status != ERROR_SUCCESS) {
-    nLastError = status;
-    bValid = 0;
-    return status;
-  }
+  if (status != ERROR_SUCCESS)
+    return FailLoad(status);
   const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   DWORD length = 0;
   status = RegGetKeySecurity(key.get(), parts, nullptr, &length);
-  if (status != ERROR_INSUFFICIENT_BUFFER) {
-    // Even success is a failure here: a descriptor cannot fit in no bytes.
-    nLastError = status;
-    bValid = 0;
-    return status;
-  }
-  delete[] pSelfRelativeSD;
-  pSelfRelativeSD = new BYTE[length];
-  status = RegGetKeySecurity(key.get(), parts, pSelfRelativeSD, &length);
-  if (status != ERROR_SUCCESS) {
-    nLastError = status;
-    bValid = 0;
-    delete[] pSelfRelativeSD;
-    pSelfRelativeSD = nullptr;
-    return status;
-  }
+  // Even success is a failure here: a descriptor cannot fit in no bytes.
+  if (status != ERROR_INSUFFICIENT_BUFFER)
+    return FailLoad(status);
+  status = RegGetKeySecurity(key.get(), parts, ReceiveSelfRelative(length), &length);
+  if (status != ERROR_SUCCESS)
+    return FailLoad(status);
   key.reset();
-  const int result = Synchronize(1);
-  nLastError = result;
-  if (result != 0)
-    bValid = 0;
-  return result;
+  return LoadSelfRelative();
 }
 
 int CRegistrySD::WritePart(REGSAM access, SECURITY_INFORMATION part, bool* refused) {
@@ -154,10 +137,8 @@ int CEmbeddedRegistrySD::Initialize() {
     nLastError = status;
     return status;
   }
-  delete[] pSelfRelativeSD;
-  pSelfRelativeSD = new BYTE[length ? length : 1];
-  status = RegQueryValueExW(key.get(), strValueName.c_str(), nullptr, &dwValueType, pSelfRelativeSD,
-                            &length);
+  status = RegQueryValueExW(key.get(), strValueName.c_str(), nullptr, &dwValueType,
+                            ReceiveSelfRelative(length), &length);
   if (status != ERROR_SUCCESS) {
     nLastError = status;
     delete[] pSelfRelativeSD;
@@ -168,18 +149,9 @@ int CEmbeddedRegistrySD::Initialize() {
 
   // The value is outside data: its bytes are checked, within their length, before anything
   // reads through the offsets they hold.
-  if (!RtlValidRelativeSecurityDescriptor(pSelfRelativeSD, length, 0)) {
-    delete[] pSelfRelativeSD;
-    pSelfRelativeSD = nullptr;
-    nLastError = ERROR_INVALID_SECURITY_DESCR;
-    bValid = 0;
-    return nLastError;
-  }
-  const int result = Synchronize(1);
-  nLastError = result;
-  if (result != 0)
-    bValid = 0;
-  return result;
+  if (!RtlValidRelativeSecurityDescriptor(pSelfRelativeSD, length, 0))
+    return FailLoad(ERROR_INVALID_SECURITY_DESCR);
+  return LoadSelfRelative();
 }
 
 int CEmbeddedRegistrySD::SecureObject(bool) {

@@ -1,6 +1,7 @@
 #include "security/csd.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -8,7 +9,7 @@
 namespace {
 
 // An access-allowed or access-denied entry is its header and mask, then the SID.
-constexpr DWORD kAceFixedPart = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD);
+constexpr DWORD kAceFixedPart = offsetof(ACCESS_ALLOWED_ACE, SidStart);
 // Children and child containers inherit every entry a build writes.
 constexpr BYTE kBuiltEntryFlags = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
 
@@ -72,12 +73,8 @@ void CSD::CopyFrom(const CSD& source) {
   }
   // The self-relative form is what the source's build wrote; its length is that build's.
   const DWORD length = from.dwSelfRelativeLength;
-  pSelfRelativeSD = new BYTE[length];
-  std::memcpy(pSelfRelativeSD, from.pSelfRelativeSD, length);
-  const int result = Synchronize(1);
-  nLastError = result;
-  if (result != 0)
-    bValid = 0;
+  std::memcpy(ReceiveSelfRelative(length), from.pSelfRelativeSD, length);
+  LoadSelfRelative();
 }
 
 void CSD::DeleteAll(std::vector<CVisa*>& visas) {
@@ -130,6 +127,27 @@ int CSD::GetLastError() const {
 
 int CSD::Synchronize(int bFromSelfRelative) {
   return bFromSelfRelative ? ReadBack() : Build();
+}
+
+BYTE* CSD::ReceiveSelfRelative(DWORD length) {
+  delete[] pSelfRelativeSD;
+  pSelfRelativeSD = nullptr;
+  pSelfRelativeSD = new BYTE[length ? length : 1];
+  return pSelfRelativeSD;
+}
+
+int CSD::LoadSelfRelative() {
+  nLastError = Synchronize(1);
+  if (nLastError != 0)
+    bValid = 0;
+  return nLastError;
+}
+
+int CSD::FailLoad(int error) {
+  Release(pSelfRelativeSD);
+  nLastError = error;
+  bValid = 0;
+  return nLastError;
 }
 
 int CSD::FailBuild(DWORD error) {
@@ -255,13 +273,12 @@ int CSD::ReadBack() {
       break;
     if (!ace)
       continue;
-    const auto* bytes = static_cast<const BYTE*>(ace);
-    const BYTE type = bytes[0];
+    // Allowed and denied entries share one layout: header, mask, then the SID.
+    auto* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    const BYTE type = entry->Header.AceType;
     if (type != ACCESS_ALLOWED_ACE_TYPE && type != ACCESS_DENIED_ACE_TYPE)
       continue;  // other entry types are not part of the model
-    DWORD mask;
-    std::memcpy(&mask, bytes + 4, sizeof mask);
-    auto visa = std::make_unique<CVisa>(const_cast<BYTE*>(bytes + 8), mask, std::wstring());
+    auto visa = std::make_unique<CVisa>(&entry->SidStart, entry->Mask, std::wstring());
     auto& list = type == ACCESS_ALLOWED_ACE_TYPE ? visasAllowed : visasDenied;
     list.push_back(visa.get());
     visa.release();

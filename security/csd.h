@@ -60,6 +60,14 @@ class CSD {
   virtual int Initialize() = 0;
   // 0: build the descriptors from the model; non-zero: read pSelfRelativeSD into the model.
   int Synchronize(int bFromSelfRelative);
+  // A buffer of `length` bytes for the object's self-relative descriptor, in place of any
+  // earlier one.
+  BYTE* ReceiveSelfRelative(DWORD length);
+  // Reads the self-relative descriptor received from the object into the model; a failure
+  // leaves the descriptor invalid. Returns the Win32 error code, 0 for success.
+  int LoadSelfRelative();
+  // Gives up reading the object with `error`: no descriptor is kept, and it is invalid.
+  int FailLoad(int error);
 
   int bValid;
   int nLastError;

@@ -26,6 +26,8 @@ class ScopedPlatform {
   }
 
   T get() const { return value_; }
+  // Hands the value to the caller, who releases it from now on.
+  T release() { return std::exchange(value_, Empty); }
   explicit operator bool() const { return value_ != Empty; }
   // The address a platform call writes a new value into; releases the current one first.
   T* receive() {

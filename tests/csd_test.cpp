@@ -31,13 +31,9 @@ class TestSD : public CSD {
   explicit TestSD(const std::vector<BYTE>& self_relative) { Load(self_relative); }
 
   int Load(const std::vector<BYTE>& self_relative) {
-    delete[] pSelfRelativeSD;
-    pSelfRelativeSD = new BYTE[self_relative.size()];
-    std::memcpy(pSelfRelativeSD, self_relative.data(), self_relative.size());
-    nLastError = Synchronize(1);
-    if (nLastError != 0)
-      bValid = 0;
-    return nLastError;
+    const auto length = static_cast<DWORD>(self_relative.size());
+    std::memcpy(ReceiveSelfRelative(length), self_relative.data(), length);
+    return LoadSelfRelative();
   }
   int SecureObject(bool) override { return 0; }
   const std::vector<CVisa*>& denied() const { return visasDenied; }
