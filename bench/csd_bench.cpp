@@ -6,8 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "platform/standin/machine.h"
-#include "platform/standin/profile.h"
+#include "platform/standin/machine/machine.h"
+#include "platform/standin/profile/profile.h"
 #include "platform/win32.h"
 #include "security/csd.h"
 

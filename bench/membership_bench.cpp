@@ -9,7 +9,7 @@
 
 #include "checks/exports.h"
 #include "checks/membership.h"
-#include "platform/standin/machine.h"
+#include "platform/standin/machine/machine.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 

@@ -10,7 +10,7 @@
 #else
 #include <langinfo.h>
 
-#include "platform/standin/text.h"
+#include "platform/standin/core/text.h"
 #endif
 
 void UseConsoleLocale() {

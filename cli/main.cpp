@@ -14,8 +14,7 @@
 #include "cli/windows_path.h"
 
 #ifndef _WIN32
-#include "platform/standin/machine_description.h"
-#include "platform/standin/profile.h"
+#include "platform/standin/machine/machine.h"
 #endif
 
 namespace {

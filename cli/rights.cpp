@@ -1,25 +1,10 @@
 #include "cli/rights.h"
 
 #include <cctype>
-#include <cstring>
+
+#include "platform/sddl_rights.h"
 
 namespace {
-
-struct SddlRight {
-  const char* letters;
-  std::uint32_t mask;
-};
-
-// SDDL's access-right strings, as ConvertStringSecurityDescriptorToSecurityDescriptor reads them.
-constexpr SddlRight kSddlRights[] = {
-    {"GA", 0x10000000}, {"GX", 0x20000000}, {"GW", 0x40000000}, {"GR", 0x80000000},
-    {"SD", 0x00010000}, {"RC", 0x00020000}, {"WD", 0x00040000}, {"WO", 0x00080000},
-    {"CC", 0x00000001}, {"DC", 0x00000002}, {"LC", 0x00000004}, {"SW", 0x00000008},
-    {"RP", 0x00000010}, {"WP", 0x00000020}, {"DT", 0x00000040}, {"LO", 0x00000080},
-    {"CR", 0x00000100}, {"FA", 0x001F01FF}, {"FR", 0x00120089}, {"FW", 0x00120116},
-    {"FX", 0x001200A0}, {"KA", 0x000F003F}, {"KR", 0x00020019}, {"KW", 0x00020006},
-    {"KX", 0x00020019},
-};
 
 std::optional<std::uint32_t> ParseNumber(const std::string& text) {
   const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
@@ -46,14 +31,10 @@ std::optional<std::uint32_t> ParseLetters(const std::string& text) {
     return std::nullopt;
   std::uint32_t mask = 0;
   for (size_t i = 0; i < text.size(); i += 2) {
-    const SddlRight* found = nullptr;
-    for (const SddlRight& right : kSddlRights) {
-      if (text.compare(i, 2, right.letters) == 0)
-        found = &right;
-    }
-    if (!found)
+    const sddl::Right* right = sddl::FindRight(text.data() + i);
+    if (!right)
       return std::nullopt;
-    mask |= found->mask;
+    mask |= right->mask;
   }
   return mask;
 }

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/standin/machine.h"
-#include "platform/standin/profile.h"
+#include "platform/standin/machine/machine.h"
+#include "platform/standin/profile/profile.h"
 #include "platform/win32.h"
 
 // Ends the run when a property fails, so that libFuzzer keeps the input that broke it.

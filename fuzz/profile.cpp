@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/standin/sid_value.h"
+#include "platform/standin/core/sid_value.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::InstallMachine();

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/standin/security_descriptor.h"
+#include "platform/standin/core/security_descriptor.h"
 
 namespace {
 

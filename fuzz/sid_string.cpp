@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/standin/sid_value.h"
+#include "platform/standin/core/sid_value.h"
 #include "security/scoped_platform.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "checks/exports.h"
 #include "checks/identity.h"
-#include "platform/standin/machine.h"
+#include "platform/standin/machine/machine.h"
 #include "tests/support/account_checks.h"
 #include "tests/support/test_machine.h"
 

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "checks/exports.h"
-#include "platform/standin/machine.h"
+#include "platform/standin/machine/machine.h"
 #include "security/cfilesd.h"
 #include "security/cregistrysd.h"
 #include "tests/support/account_checks.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/machine.h"
+#include "platform/standin/machine/machine.h"
 #include "platform/win32.h"
 #include "security/cfilesd.h"
 #include "tests/support/machine_folder.h"

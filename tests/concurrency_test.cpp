@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "checks/exports.h"
-#include "platform/standin/machine.h"
+#include "platform/standin/machine/machine.h"
 #include "tests/support/account_checks.h"
 #include "tests/support/discarded_trace.h"
 #include "tests/support/machine_folder.h"

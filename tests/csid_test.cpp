@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/machine.h"
+#include "platform/standin/machine/machine.h"
 #include "tests/support/account_checks.h"
 #include "tests/support/test_machine.h"
 

@@ -14,8 +14,8 @@
 
 #include "tests/support/host_process.h"
 
-#include "platform/standin/machine.h"
-#include "platform/standin/profile.h"
+#include "platform/standin/machine/machine.h"
+#include "platform/standin/profile/profile.h"
 #include "platform/win32.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/machine.h"
-#include "platform/standin/machine_description.h"
-#include "platform/standin/profile.h"
+#include "platform/standin/machine/machine.h"
+#include "platform/standin/profile/machine_description.h"
+#include "platform/standin/profile/profile.h"
 #include "tests/support/test_machine.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/standin/api_support.h"
-#include "platform/standin/text.h"
+#include "platform/standin/win32/handles.h"
+#include "platform/standin/core/text.h"
 #include "tests/standin_contract.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/machine.h"
+#include "platform/standin/machine/machine.h"
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/standin/file_system.h"
-#include "platform/standin/text.h"
+#include "platform/standin/files/file_system.h"
+#include "platform/standin/core/text.h"
 #include "tests/standin_contract.h"
 #include "tests/support/file_machine.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/standin/profile.h"
+#include "platform/standin/profile/profile.h"
 #include "tests/standin_contract.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/standin/profile.h"
-#include "platform/standin/registry_backend.h"
+#include "platform/standin/profile/profile.h"
+#include "platform/standin/registry/registry_backend.h"
 #include "tests/standin_contract.h"
 
 namespace {

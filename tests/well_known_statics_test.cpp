@@ -13,7 +13,7 @@
 
 #include "checks/exports.h"
 #include "checks/membership.h"
-#include "platform/standin/machine.h"
+#include "platform/standin/machine/machine.h"
 #include "tests/support/test_machine.h"
 
 namespace {

@@ -405,7 +405,19 @@ typedef struct _ACE_HEADER {
 #define ACCESS_DENIED_OBJECT_ACE_TYPE 0x6
 #define SYSTEM_AUDIT_OBJECT_ACE_TYPE 0x7
 #define SYSTEM_ALARM_OBJECT_ACE_TYPE 0x8
+#define ACCESS_ALLOWED_CALLBACK_ACE_TYPE 0x9
+#define ACCESS_DENIED_CALLBACK_ACE_TYPE 0xA
+#define ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE 0xB
+#define ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE 0xC
+#define SYSTEM_AUDIT_CALLBACK_ACE_TYPE 0xD
+#define SYSTEM_ALARM_CALLBACK_ACE_TYPE 0xE
+#define SYSTEM_AUDIT_CALLBACK_OBJECT_ACE_TYPE 0xF
+#define SYSTEM_ALARM_CALLBACK_OBJECT_ACE_TYPE 0x10
 #define SYSTEM_MANDATORY_LABEL_ACE_TYPE 0x11
+#define SYSTEM_RESOURCE_ATTRIBUTE_ACE_TYPE 0x12
+#define SYSTEM_SCOPED_POLICY_ID_ACE_TYPE 0x13
+// The Windows SDK's winnt.h (mingw-w64's stops at 0x13).
+#define SYSTEM_PROCESS_TRUST_LABEL_ACE_TYPE 0x14
 
 #define OBJECT_INHERIT_ACE 0x1
 #define CONTAINER_INHERIT_ACE 0x2
@@ -422,22 +434,46 @@ typedef struct _ACCESS_ALLOWED_ACE {
   DWORD SidStart;
 } ACCESS_ALLOWED_ACE, *PACCESS_ALLOWED_ACE;
 
-typedef struct _ACCESS_DENIED_ACE {
-  ACE_HEADER Header;
-  ACCESS_MASK Mask;
-  DWORD SidStart;
-} ACCESS_DENIED_ACE, *PACCESS_DENIED_ACE;
-
-typedef struct _SYSTEM_AUDIT_ACE {
-  ACE_HEADER Header;
-  ACCESS_MASK Mask;
-  DWORD SidStart;
-} SYSTEM_AUDIT_ACE, *PSYSTEM_AUDIT_ACE;
+// Denied and audit entries have the allowed entry's layout.
+typedef ACCESS_ALLOWED_ACE ACCESS_DENIED_ACE, *PACCESS_DENIED_ACE;
+typedef ACCESS_ALLOWED_ACE SYSTEM_AUDIT_ACE, *PSYSTEM_AUDIT_ACE;
 
 static_assert(sizeof(ACL) == 8);
+static_assert(offsetof(ACL, AclSize) == 2);
+static_assert(offsetof(ACL, AceCount) == 4);
+static_assert(offsetof(ACE_HEADER, AceFlags) == 1);
+static_assert(offsetof(ACE_HEADER, AceSize) == 2);
 static_assert(sizeof(ACE_HEADER) == 4);
 static_assert(sizeof(ACCESS_ALLOWED_ACE) == 12);
+static_assert(offsetof(ACCESS_ALLOWED_ACE, Mask) == 4);
 static_assert(offsetof(ACCESS_ALLOWED_ACE, SidStart) == 8);
+
+typedef struct _GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+} GUID;
+
+// Object entries: which of the two GUIDs follow the flags.
+#define ACE_OBJECT_TYPE_PRESENT 0x1
+#define ACE_INHERITED_OBJECT_TYPE_PRESENT 0x2
+
+typedef struct _ACCESS_ALLOWED_OBJECT_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD Flags;
+  GUID ObjectType;
+  GUID InheritedObjectType;
+  DWORD SidStart;
+} ACCESS_ALLOWED_OBJECT_ACE, *PACCESS_ALLOWED_OBJECT_ACE;
+
+typedef ACCESS_ALLOWED_OBJECT_ACE ACCESS_DENIED_OBJECT_ACE, *PACCESS_DENIED_OBJECT_ACE;
+
+static_assert(sizeof(GUID) == 16);
+static_assert(offsetof(ACCESS_ALLOWED_OBJECT_ACE, Flags) == 8);
+static_assert(offsetof(ACCESS_ALLOWED_OBJECT_ACE, ObjectType) == 12);
+static_assert(offsetof(ACCESS_ALLOWED_OBJECT_ACE, SidStart) == 44);
 
 // Security descriptors (winnt.h).
 #define SECURITY_DESCRIPTOR_REVISION 1
@@ -458,6 +494,9 @@ typedef WORD SECURITY_DESCRIPTOR_CONTROL, *PSECURITY_DESCRIPTOR_CONTROL;
 #define SE_SACL_PROTECTED 0x2000
 #define SE_RM_CONTROL_VALID 0x4000
 #define SE_SELF_RELATIVE 0x8000
+// ntifs.h
+#define SE_DACL_UNTRUSTED 0x0040
+#define SE_SERVER_SECURITY 0x0080
 
 typedef PVOID PSECURITY_DESCRIPTOR;
 
@@ -484,6 +523,11 @@ typedef struct _SECURITY_DESCRIPTOR_RELATIVE {
 #define SECURITY_DESCRIPTOR_MIN_LENGTH (sizeof(SECURITY_DESCRIPTOR))
 
 static_assert(sizeof(SECURITY_DESCRIPTOR_RELATIVE) == 20);
+static_assert(offsetof(SECURITY_DESCRIPTOR_RELATIVE, Control) == 2);
+static_assert(offsetof(SECURITY_DESCRIPTOR_RELATIVE, Owner) == 4);
+static_assert(offsetof(SECURITY_DESCRIPTOR_RELATIVE, Dacl) == 16);
+static_assert(offsetof(SECURITY_DESCRIPTOR, Control) ==
+              offsetof(SECURITY_DESCRIPTOR_RELATIVE, Control));
 static_assert(sizeof(SECURITY_DESCRIPTOR) == 4 + 4 * sizeof(void*) + (sizeof(void*) == 8 ? 4 : 0));
 
 typedef DWORD SECURITY_INFORMATION, *PSECURITY_INFORMATION;

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/machine.h"
-#include "platform/standin/profile.h"
+#include "platform/standin/machine/machine.h"
+#include "platform/standin/profile/profile.h"
 #include "platform/win32.h"
 
 class FileTree {

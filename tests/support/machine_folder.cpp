@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/machine.h"
-#include "platform/standin/profile.h"
+#include "platform/standin/machine/machine.h"
+#include "platform/standin/profile/profile.h"
 
 namespace fs = std::filesystem;
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/machine.h"
-#include "platform/standin/profile.h"
+#include "platform/standin/machine/machine.h"
+#include "platform/standin/profile/profile.h"
 
 void InstallProfile(std::string_view json) {
   try {

@@ -1,0 +1,229 @@
+#include "platform/standin/files/file_security_store.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/standin/core/ace_list.h"
+#include "platform/standin/core/sddl_conversion.h"
+#include "platform/standin/core/text.h"
+#include "platform/standin/object_security/inheritance.h"
+
+namespace standin {
+
+namespace {
+
+// How Samba names POSIX ids that have no account: S-1-22-1-uid and S-1-22-2-gid.
+constexpr std::uint64_t kUnixAuthority = 22;
+
+// Rights that one triple of mode bits gives.
+ACCESS_MASK RightsOf(mode_t bits, bool directory) {
+  ACCESS_MASK mask = 0;
+  if (bits & 4)
+    mask |= FILE_GENERIC_READ;
+  if (bits & 2)
+    mask |= FILE_GENERIC_WRITE | (directory ? FILE_DELETE_CHILD : 0);
+  if (bits & 1)
+    mask |= FILE_GENERIC_EXECUTE;
+  return mask;
+}
+
+OwnedDescriptor Build(const SidValue& owner,
+                      const SidValue& group,
+                      SECURITY_DESCRIPTOR_CONTROL control,
+                      const AceList& dacl) {
+  OwnedDescriptor d;
+  d.control = control | SE_DACL_PRESENT;
+  d.owner.assign(owner.data(), owner.data() + owner.size());
+  d.group.assign(group.data(), group.data() + group.size());
+  auto bytes = dacl.Encode();
+  d.dacl = bytes ? std::move(*bytes) : AceList{}.Encode().value();
+  return d;
+}
+
+}  // namespace
+
+FileSecurityStore::FileSecurityStore(const MachineDescription& description,
+                                     const AccountDatabase& accounts,
+                                     const VolumeTable& volumes,
+                                     SidValue process_user)
+    : accounts_(accounts),
+      host_mirror_(description.host_mirror),
+      process_user_(std::move(process_user)) {
+  for (const auto& [path, sddl] : description.security) {
+    const std::string key = "security." + WideToUtf8(path);
+    std::vector<BYTE> bytes;
+    DescriptorParts parts;
+    if (ParseSddl(sddl, accounts.alias_domains(), bytes) != ERROR_SUCCESS ||
+        ReadSelfRelative(bytes.data(), bytes.size(), parts) != ERROR_SUCCESS)
+      throw ProfileError(key, "malformed SDDL '" + WideToUtf8(sddl) + "'");
+    // Names are checked on any drive; a drive the machine lacks names nothing.
+    const wchar_t reserved[] = L"<>\"|?*";
+    if (path.size() < 3)
+      throw ProfileError(key, "not a valid Windows path");
+    const std::wstring_view below = std::wstring_view(path).substr(2);
+    if (below.substr(1).find_first_of(L":") != std::wstring_view::npos ||
+        below.find_first_of(reserved) != std::wstring_view::npos)
+      throw ProfileError(key, "not a valid Windows path");
+    WindowsPath parsed;
+    if (volumes.Parse(path, L"", false, parsed) != ERROR_SUCCESS)
+      continue;
+    entries_[parsed.key()] = OwnedDescriptor::From(parts);
+  }
+}
+
+OwnedDescriptor FileSecurityStore::Unsecured() {
+  OwnedDescriptor d;
+  const SidValue everyone(1, {SECURITY_WORLD_RID});
+  d.control = SE_DACL_PRESENT;
+  d.owner.assign(everyone.data(), everyone.data() + everyone.size());
+  d.group = d.owner;
+  return d;
+}
+
+SidValue FileSecurityStore::OwnerOf(uid_t uid) const {
+  if (!host_mirror_) {
+    // On a profile machine the process's own files belong to its user.
+    if (uid == ::geteuid())
+      return process_user_;
+  } else {
+    // The host mirror gives each passwd user the RID 1000 + 2 * uid.
+    const SidValue sid = accounts_.machine_sid().Child(1000 + 2 * static_cast<DWORD>(uid));
+    if (accounts_.FindBySid(sid, LookupSite{}))
+      return sid;
+  }
+  return SidValue(kUnixAuthority, {1, static_cast<DWORD>(uid)});
+}
+
+SidValue FileSecurityStore::GroupOf(gid_t gid) const {
+  if (host_mirror_) {
+    if (const group* gr = ::getgrgid(gid)) {
+      const std::wstring name = accounts_.computer() + L"\\" + Utf8ToWide(gr->gr_name);
+      if (const auto index = accounts_.FindByName(name, LookupSite{})) {
+        const Account& a = accounts_.accounts()[*index];
+        if (a.use == SidTypeAlias && a.home == AccountHome::kLocal)
+          return a.sid;
+      }
+    }
+  }
+  return SidValue(kUnixAuthority, {2, static_cast<DWORD>(gid)});
+}
+
+DWORD FileSecurityStore::Derive(const HostLocation& where, OwnedDescriptor& sd) const {
+  struct stat st;
+  if (::stat(where.host.c_str(), &st) != 0)
+    return ERROR_FILE_NOT_FOUND;
+  const bool directory = S_ISDIR(st.st_mode);
+  const BYTE flags = directory ? (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) : 0;
+  const SidValue owner = OwnerOf(st.st_uid);
+  const SidValue group = GroupOf(st.st_gid);
+  AceList dacl;
+  auto add = [&](const SidValue& sid, mode_t bits) {
+    const ACCESS_MASK mask = RightsOf(bits & 7, directory);
+    if (mask)
+      dacl.entries.push_back({ACCESS_ALLOWED_ACE_TYPE, flags, mask, sid, {}});
+  };
+  add(owner, st.st_mode >> 6);
+  add(group, st.st_mode >> 3);
+  add(SidValue(1, {SECURITY_WORLD_RID}), st.st_mode);
+  sd = Build(owner, group, 0, dacl);
+  return ERROR_SUCCESS;
+}
+
+bool FileSecurityStore::HoldsStored(const HostLocation& where) const {
+  return host_mirror_ && ::getxattr(where.host.c_str(), kDescriptorAttribute, nullptr, 0) > 0;
+}
+
+DWORD FileSecurityStore::Read(const WindowsPath& path,
+                              const HostLocation& where,
+                              OwnedDescriptor& sd) const {
+  if (!path.volume->keeps_security()) {
+    sd = Unsecured();
+    return ERROR_SUCCESS;
+  }
+  if (host_mirror_) {
+    const ssize_t size = ::getxattr(where.host.c_str(), kDescriptorAttribute, nullptr, 0);
+    if (size > 0) {
+      std::vector<BYTE> bytes(static_cast<size_t>(size));
+      const ssize_t read =
+          ::getxattr(where.host.c_str(), kDescriptorAttribute, bytes.data(), bytes.size());
+      DescriptorParts parts;
+      // Stored bytes come from outside: checked within their own length before any use.
+      if (read <= 0 ||
+          ReadSelfRelative(bytes.data(), static_cast<size_t>(read), parts) != ERROR_SUCCESS)
+        return ERROR_INVALID_SECURITY_DESCR;
+      sd = OwnedDescriptor::From(parts);
+      return ERROR_SUCCESS;
+    }
+    return Derive(where, sd);
+  }
+
+  std::lock_guard lock(mutex_);
+  if (const auto it = entries_.find(path.key()); it != entries_.end()) {
+    sd = it->second;
+    return ERROR_SUCCESS;
+  }
+  // The nearest ancestor with a descriptor passes its inheritable entries down level by level.
+  std::vector<std::wstring> below;
+  WindowsPath ancestor = path;
+  const OwnedDescriptor* found = nullptr;
+  while (!ancestor.is_root()) {
+    below.push_back(ancestor.components.back());
+    ancestor = ancestor.parent();
+    if (const auto it = entries_.find(ancestor.key()); it != entries_.end()) {
+      found = &it->second;
+      break;
+    }
+  }
+  OwnedDescriptor own;
+  if (const DWORD error = Derive(where, own); error != ERROR_SUCCESS)
+    return error;
+  if (!found || !(found->control & SE_DACL_PRESENT) || found->dacl.empty()) {
+    sd = std::move(own);
+    return ERROR_SUCCESS;
+  }
+  const auto owner = SidValue::FromBytes(own.owner.data(), own.owner.size());
+  const auto group = SidValue::FromBytes(own.group.data(), own.group.size());
+  AceList dacl = DaclEntries(*found);
+  for (size_t level = below.size(); level-- > 0;) {
+    const bool container = level > 0 || where.directory;
+    dacl.entries = InheritedEntries(dacl, container, *owner, *group, kFileGenericMapping);
+  }
+  sd = Build(*owner, *group, SE_DACL_AUTO_INHERITED, dacl);
+  return ERROR_SUCCESS;
+}
+
+DWORD FileSecurityStore::Write(const WindowsPath& path,
+                               const HostLocation& where,
+                               const OwnedDescriptor& sd) {
+  if (!path.volume->keeps_security())
+    return ERROR_NO_SECURITY_ON_OBJECT;
+  if (host_mirror_) {
+    const std::vector<BYTE> bytes = sd.SelfRelative();
+    if (::setxattr(where.host.c_str(), kDescriptorAttribute, bytes.data(), bytes.size(), 0) == 0)
+      return ERROR_SUCCESS;
+    return (errno == ENOTSUP || errno == EOPNOTSUPP) ? ERROR_NOT_SUPPORTED : ERROR_ACCESS_DENIED;
+  }
+  std::lock_guard lock(mutex_);
+  entries_[path.key()] = sd;
+  return ERROR_SUCCESS;
+}
+
+void FileSecurityStore::Forget(const WindowsPath& path) {
+  if (host_mirror_)
+    return;  // the attribute goes with the file
+  std::lock_guard lock(mutex_);
+  const std::wstring key = path.key();
+  const std::wstring prefix = path.is_root() ? key : key + L"\\";
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    if (it->first == key || it->first.compare(0, prefix.size(), prefix) == 0)
+      it = entries_.erase(it);
+    else
+      ++it;
+  }
+}
+
+}  // namespace standin

@@ -1,0 +1,62 @@
+// The descriptors of files and directories. On a profile machine: the profile's `security`
+// entries and what the caller stored, in memory for the run; a file without an entry inherits
+// from its nearest ancestor that has one, as the platform's inheritance would have given it.
+// On the host mirror: the self-relative bytes in the extended attribute "user.vortiss.sd".
+// Anywhere else the descriptor is derived from the POSIX owner, group and mode bits.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/standin/accounts/account_database.h"
+#include "platform/standin/core/owned_descriptor.h"
+#include "platform/standin/files/volumes.h"
+
+namespace standin {
+
+inline constexpr char kDescriptorAttribute[] = "user.vortiss.sd";
+
+// The generic rights of files and directories.
+inline const GENERIC_MAPPING kFileGenericMapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE,
+                                                    FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+
+class FileSecurityStore {
+ public:
+  // Reads the profile's `security` entries; throws ProfileError naming the entry at fault.
+  FileSecurityStore(const MachineDescription& description,
+                    const AccountDatabase& accounts,
+                    const VolumeTable& volumes,
+                    SidValue process_user);
+
+  // The descriptor of an existing file or directory. Errors: ERROR_INVALID_SECURITY_DESCR when
+  // stored bytes are damaged.
+  DWORD Read(const WindowsPath& path, const HostLocation& where, OwnedDescriptor& sd) const;
+
+  // Stores a whole descriptor for an existing file or directory. Errors: ERROR_ACCESS_DENIED,
+  // ERROR_NOT_SUPPORTED from the host.
+  DWORD Write(const WindowsPath& path, const HostLocation& where, const OwnedDescriptor& sd);
+
+  // On the host mirror: whether the entry holds a descriptor of its own (not one derived from
+  // its mode bits).
+  bool HoldsStored(const HostLocation& where) const;
+
+  // Forgets what was stored for `path` and everything below it.
+  void Forget(const WindowsPath& path);
+
+  // The descriptor of a file system without security: everyone, and a null DACL.
+  static OwnedDescriptor Unsecured();
+
+ private:
+  DWORD Derive(const HostLocation& where, OwnedDescriptor& sd) const;
+  SidValue OwnerOf(uid_t uid) const;
+  SidValue GroupOf(gid_t gid) const;
+
+  const AccountDatabase& accounts_;
+  const bool host_mirror_;
+  const SidValue process_user_;
+  mutable std::mutex mutex_;
+  std::map<std::wstring, OwnedDescriptor> entries_;  // by WindowsPath::key()
+};
+
+}  // namespace standin

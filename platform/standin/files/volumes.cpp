@@ -1,0 +1,308 @@
+#include "platform/standin/files/volumes.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+
+#include <algorithm>
+#include <cwctype>
+
+#include "platform/standin/core/text.h"
+
+namespace standin {
+
+namespace {
+
+// statfs magic numbers of the file systems that keep no descriptors.
+constexpr long kMsdosMagic = 0x4d44;
+constexpr long kExfatMagic = 0x2011BAB0;
+
+bool IsSeparator(wchar_t c) {
+  return c == L'\\' || c == L'/';
+}
+
+bool IsWildcard(wchar_t c) {
+  return c == L'*' || c == L'?';
+}
+
+// Characters no file name holds on the platform (wildcards apart).
+bool IsReservedCharacter(wchar_t c) {
+  return c < 32 || c == L'<' || c == L'>' || c == L':' || c == L'"' || c == L'|';
+}
+
+std::vector<std::wstring> Split(std::wstring_view text) {
+  std::vector<std::wstring> parts;
+  std::wstring current;
+  for (wchar_t c : text) {
+    if (IsSeparator(c)) {
+      if (!current.empty())
+        parts.push_back(std::move(current));
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty())
+    parts.push_back(std::move(current));
+  return parts;
+}
+
+bool IsDirectory(const std::filesystem::path& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The entry of `directory` named `name`: the exact name, else one that differs in case only.
+std::optional<std::string> FindEntry(const std::filesystem::path& directory,
+                                     const std::wstring& name) {
+  const std::string exact = WideToUtf8(name);
+  struct stat st;
+  if (::lstat((directory / exact).c_str(), &st) == 0)
+    return exact;
+  DIR* dir = ::opendir(directory.c_str());
+  if (!dir)
+    return std::nullopt;
+  std::optional<std::string> found;
+  const std::wstring wanted = UpperCase(name);
+  while (dirent* entry = ::readdir(dir)) {
+    if (UpperCase(Utf8ToWide(entry->d_name)) == wanted) {
+      found = entry->d_name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+}  // namespace
+
+std::wstring WindowsPath::text() const {
+  std::wstring out;
+  out += volume ? volume->letter : L'?';
+  out += L":\\";
+  for (size_t i = 0; i < components.size(); ++i) {
+    if (i)
+      out += L'\\';
+    out += components[i];
+  }
+  return out;
+}
+
+std::wstring WindowsPath::key() const {
+  return UpperCase(text());
+}
+
+WindowsPath WindowsPath::parent() const {
+  WindowsPath p = *this;
+  if (!p.components.empty())
+    p.components.pop_back();
+  p.trailing_separator = false;
+  if (p.invalid_component != std::wstring::npos && p.invalid_component >= p.components.size())
+    p.invalid_component = std::wstring::npos;
+  return p;
+}
+
+WindowsPath WindowsPath::child(const std::wstring& name) const {
+  WindowsPath p = *this;
+  p.components.push_back(name);
+  p.trailing_separator = false;
+  return p;
+}
+
+VolumeTable::VolumeTable(const MachineDescription& description) {
+  volumes_.reserve(description.volumes.size() + 1);
+  for (const auto& v : description.volumes)
+    volumes_.push_back({v.letter, v.directory, v.file_system});
+  if (!Find(L'Z'))
+    volumes_.push_back({L'Z', "/", HostFileSystemName("/")});
+  std::sort(volumes_.begin(), volumes_.end(),
+            [](const Volume& a, const Volume& b) { return a.letter < b.letter; });
+}
+
+const Volume* VolumeTable::Find(wchar_t letter) const {
+  letter = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(letter)));
+  for (const auto& v : volumes_) {
+    if (v.letter == letter)
+      return &v;
+  }
+  return nullptr;
+}
+
+DWORD VolumeTable::Parse(std::wstring_view path,
+                         std::wstring_view current_directory,
+                         bool wildcards,
+                         WindowsPath& out) const {
+  if (path.empty())
+    return ERROR_PATH_NOT_FOUND;
+  std::wstring text(path);
+  // "\\?\C:\x" and "\\.\C:\x" name the same file as "C:\x".
+  if (text.size() >= 4 && IsSeparator(text[0]) && IsSeparator(text[1]) &&
+      (text[2] == L'?' || text[2] == L'.') && IsSeparator(text[3]))
+    text.erase(0, 4);
+  else if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1]))
+    return ERROR_BAD_NETPATH;
+
+  const bool has_current = current_directory.size() >= 3;
+  const wchar_t current_drive = has_current ? current_directory[0] : L'C';
+  wchar_t drive = current_drive;
+  std::vector<std::wstring> components;
+  std::wstring_view rest = text;
+  if (text.size() >= 2 && text[1] == L':') {
+    if (!std::iswalpha(static_cast<wint_t>(text[0])))
+      return ERROR_INVALID_NAME;
+    drive = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(text[0])));
+    rest.remove_prefix(2);
+    // "C:name" is relative to the current directory when it is on C:, else to C:'s root.
+    if ((rest.empty() || !IsSeparator(rest[0])) && has_current && drive == current_drive)
+      components = Split(current_directory.substr(3));
+  } else if (!IsSeparator(text[0]) && has_current) {
+    components = Split(current_directory.substr(3));
+  }
+
+  const Volume* volume = Find(drive);
+  if (!volume)
+    return ERROR_PATH_NOT_FOUND;
+
+  WindowsPath result;
+  result.volume = volume;
+  result.trailing_separator = !rest.empty() && IsSeparator(rest.back());
+  for (auto& part : Split(rest)) {
+    if (part == L".")
+      continue;
+    if (part == L"..") {
+      if (!components.empty())
+        components.pop_back();
+      continue;
+    }
+    components.push_back(std::move(part));
+  }
+  // Trailing dots and blanks are not part of the last name.
+  if (!components.empty()) {
+    auto& last = components.back();
+    while (!last.empty() && (last.back() == L'.' || last.back() == L' '))
+      last.pop_back();
+    if (last.empty())
+      components.pop_back();
+  }
+  for (size_t i = 0; i < components.size(); ++i) {
+    const bool last = i + 1 == components.size();
+    for (wchar_t c : components[i]) {
+      if (IsReservedCharacter(c) || (IsWildcard(c) && !(wildcards && last))) {
+        result.invalid_component = i;
+        break;
+      }
+    }
+    if (result.invalid_component != std::wstring::npos)
+      break;
+  }
+  result.components = std::move(components);
+  out = std::move(result);
+  return ERROR_SUCCESS;
+}
+
+std::optional<std::wstring> VolumeTable::WindowsFormOf(const std::filesystem::path& host) const {
+  const auto target = host.lexically_normal();
+  const Volume* best = nullptr;
+  size_t best_depth = 0;
+  std::filesystem::path best_rest;
+  for (const auto& v : volumes_) {
+    std::error_code ec;
+    auto root = std::filesystem::weakly_canonical(v.directory, ec);
+    if (ec)
+      root = v.directory;
+    root = root.lexically_normal();
+    const auto rel = target.lexically_relative(root);
+    if (rel.empty() || *rel.begin() == "..")
+      continue;
+    const size_t depth = std::distance(root.begin(), root.end());
+    if (!best || depth > best_depth) {
+      best = &v;
+      best_depth = depth;
+      best_rest = rel;
+    }
+  }
+  if (!best)
+    return std::nullopt;
+  std::wstring out;
+  out += best->letter;
+  out += L":\\";
+  bool first = true;
+  for (const auto& part : best_rest) {
+    if (part == "." || part.empty())
+      continue;
+    if (!first)
+      out += L'\\';
+    out += Utf8ToWide(part.string());
+    first = false;
+  }
+  return out;
+}
+
+DWORD Locate(const WindowsPath& path, HostLocation& out) {
+  if (!path.volume || !IsDirectory(path.volume->directory))
+    return ERROR_PATH_NOT_FOUND;
+  std::filesystem::path host = path.volume->directory;
+  const size_t n = path.components.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i == path.invalid_component)
+      return ERROR_INVALID_NAME;
+    const auto entry = FindEntry(host, path.components[i]);
+    if (i + 1 < n) {
+      if (!entry || !IsDirectory(host / *entry))
+        return ERROR_PATH_NOT_FOUND;
+      host /= *entry;
+      continue;
+    }
+    if (!entry) {
+      out = {host / WideToUtf8(path.components[i]), false, false};
+      return ERROR_SUCCESS;
+    }
+    host /= *entry;
+  }
+  struct stat st;
+  const bool exists = ::stat(host.c_str(), &st) == 0;
+  // A name with a trailing separator must be a directory.
+  if (exists && path.trailing_separator && !S_ISDIR(st.st_mode) && n > 0)
+    return ERROR_INVALID_NAME;
+  out = {host, exists, exists && S_ISDIR(st.st_mode)};
+  return ERROR_SUCCESS;
+}
+
+std::wstring HostFileSystemName(const std::filesystem::path& directory) {
+  struct statfs fs;
+  if (::statfs(directory.c_str(), &fs) != 0)
+    return L"NTFS";
+  if (static_cast<long>(fs.f_type) == kMsdosMagic)
+    return L"FAT32";
+  if (static_cast<long>(fs.f_type) == kExfatMagic)
+    return L"exFAT";
+  return L"NTFS";
+}
+
+bool WildcardMatch(std::wstring_view pattern, std::wstring_view name) {
+  // "*.*" is every name, with or without an extension.
+  if (pattern == L"*.*")
+    pattern = L"*";
+  size_t p = 0, n = 0, star = std::wstring_view::npos, resume = 0;
+  auto same = [](wchar_t a, wchar_t b) {
+    return std::towupper(static_cast<wint_t>(a)) == std::towupper(static_cast<wint_t>(b));
+  };
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == L'?' || same(pattern[p], name[n]))) {
+      ++p, ++n;
+    } else if (p < pattern.size() && pattern[p] == L'*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::wstring_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == L'*')
+    ++p;
+  return p == pattern.size();
+}
+
+}  // namespace standin

@@ -1,0 +1,138 @@
+// The machine that the stand-in plays: its accounts and process token, its version and message
+// texts, the faults to inject, and the run-time state of its calls (handles, platform buffers,
+// call counts, debugger texts). One machine per process; tests install a new one per case.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/standin/accounts/account_database.h"
+#include "platform/standin/files/file_system.h"
+#include "platform/standin/identity/token.h"
+#include "platform/standin/profile/machine_description.h"
+#include "platform/standin/registry/registry.h"
+
+namespace standin {
+
+// Kinds of platform-allocated buffers, each released by its own call.
+enum class BufferKind { kNetApi, kLocal, kSid };
+
+// Platform buffers and handles still held by callers.
+struct LiveResources {
+  size_t net_api_buffers = 0;
+  size_t local_buffers = 0;
+  size_t sids = 0;
+  size_t handles = 0;
+  size_t total() const { return net_api_buffers + local_buffers + sids + handles; }
+};
+
+// Anything a HANDLE can stand for.
+struct HandleObject {
+  virtual ~HandleObject() = default;
+};
+
+class Machine {
+ public:
+  // Builds the machine; throws ProfileError naming the key at fault.
+  explicit Machine(const MachineDescription& description);
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  const MachineDescription& description() const { return description_; }
+  const AccountDatabase& accounts() const { return accounts_; }
+  const std::shared_ptr<const TokenData>& process_token() const { return process_token_; }
+  std::uint64_t generation() const { return generation_; }
+  Registry& registry() const { return *registry_; }
+  // Volumes, file descriptors, the current directory and open files.
+  const std::shared_ptr<FileSystem>& files() const { return files_; }
+
+  // The system's message text for a code, or nullptr when it has none.
+  const std::wstring* MessageText(DWORD code) const;
+
+  // Counts a call of the named platform function; returns the error to fail it with when a
+  // fault applies to this call.
+  std::optional<DWORD> EnterCall(std::string_view name);
+  unsigned CallCount(std::string_view name) const;
+
+  // Platform buffers, counted until released by the matching call.
+  void* Allocate(BufferKind kind, size_t bytes);
+  bool Release(BufferKind kind, void* buffer);
+  bool Holds(BufferKind kind, const void* buffer) const;
+  LiveResources Live() const;
+
+  HANDLE AddHandle(std::shared_ptr<HandleObject> object);
+  std::shared_ptr<HandleObject> FindHandle(HANDLE handle) const;
+  bool RemoveHandle(HANDLE handle);
+
+  void RecordDebuggerText(std::string text);
+  std::vector<std::string> DebuggerTexts() const;
+
+ private:
+  struct FaultState {
+    FaultDescription fault;
+  };
+
+  MachineDescription description_;
+  AccountDatabase accounts_;
+  std::shared_ptr<const TokenData> process_token_;
+  std::unique_ptr<Registry> registry_;
+  std::map<DWORD, std::wstring> messages_;
+  std::uint64_t generation_;
+  std::shared_ptr<FileSystem> files_;
+
+  mutable std::mutex mutex_;
+  std::vector<FaultDescription> faults_;
+  std::map<std::string, unsigned, std::less<>> calls_;
+  std::unordered_map<const void*, BufferKind> buffers_;
+  std::map<std::uintptr_t, std::shared_ptr<HandleObject>> handles_;
+  std::uintptr_t next_handle_ = 0x100;
+  std::vector<std::string> debugger_texts_;
+};
+
+// The machine of this process: the installed one, else the profile that VORTISS_MACHINE names,
+// else the host mirror. A profile that cannot be loaded ends the process with status 2.
+std::shared_ptr<Machine> CurrentMachine();
+// Replaces the machine; throws ProfileError when the description is refused.
+void InstallMachine(const MachineDescription& description);
+// Forgets the installed machine so that the next call loads the default one again.
+void UninstallMachine();
+
+// Convenience for tests and the host.
+LiveResources LiveResourcesNow();
+unsigned CallCount(std::string_view name);
+std::vector<std::string> DebuggerTexts();
+
+// Loads and builds the machine of a profile without installing it: the check the host makes
+// before it runs anything. Throws ProfileError.
+void CheckProfile(const std::filesystem::path& file);
+
+// Sets the machine's current directory (a full Windows path), as tests need it.
+void SetMachineCurrentDirectory(std::wstring directory);
+
+// For tests of allocation failure: consulted before each platform buffer is allocated; when it
+// answers false the allocation fails and the call with it, with the platform's out-of-memory
+// error. Null (the default) lets every allocation proceed.
+using AllocationGate = bool (*)();
+void SetAllocationGate(AllocationGate gate);
+
+// Marks the calling thread as inside a platform call while it lives, so that tests can tell the
+// platform's own memory from the caller's.
+class PlatformCallScope {
+ public:
+  PlatformCallScope();
+  ~PlatformCallScope();
+  PlatformCallScope(const PlatformCallScope&) = delete;
+  PlatformCallScope& operator=(const PlatformCallScope&) = delete;
+};
+bool InPlatformCall();
+
+}  // namespace standin

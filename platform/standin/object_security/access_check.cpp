@@ -1,0 +1,104 @@
+// Modelled on Samba's libcli/security/access_check.c, with the platform's rules where Samba
+// differs: a null DACL grants, a deny takes only bits not yet granted, deny-only groups match
+// deny entries only, and OWNER RIGHTS entries are evaluated in order for the owner.
+#include "platform/standin/object_security/access_check.h"
+
+#include <cstring>
+
+#include "platform/standin/core/ace_list.h"
+#include "platform/standin/core/acl.h"
+
+namespace standin {
+
+namespace {
+
+constexpr ACCESS_MASK kOwnerImplicit = READ_CONTROL | WRITE_DAC;
+// No entry gives ACCESS_SYSTEM_SECURITY (a privilege does) or MAXIMUM_ALLOWED (a request, not
+// a right).
+constexpr ACCESS_MASK kNeverGranted = ACCESS_SYSTEM_SECURITY | MAXIMUM_ALLOWED;
+
+bool SameSid(const BYTE* sid, const SidValue& value) {
+  const size_t size = SidLengthAt(sid);
+  return value.size() == size && std::memcmp(sid, value.data(), size) == 0;
+}
+
+const SidValue& OwnerRights() {
+  static const SidValue sid(3, {SECURITY_CREATOR_OWNER_RIGHTS_RID});
+  return sid;
+}
+
+// An entry as the check sees it: allow, deny, or neither.
+enum class EntryKind { kAllow, kDeny, kOther };
+
+EntryKind KindOf(const AceView& ace) {
+  switch (ace.type()) {
+    case ACCESS_ALLOWED_ACE_TYPE:
+      return EntryKind::kAllow;
+    case ACCESS_DENIED_ACE_TYPE:
+      return EntryKind::kDeny;
+    case ACCESS_DENIED_OBJECT_ACE_TYPE:
+      // Without an object type it denies the object itself.
+      return (ace.object_flags() & ACE_OBJECT_TYPE_PRESENT) ? EntryKind::kOther : EntryKind::kDeny;
+    default:
+      return EntryKind::kOther;  // other types never grant
+  }
+}
+
+// The entries that take part in the check: allow or deny, not inherit-only.
+bool Applies(const AceView& ace) {
+  return KindOf(ace) != EntryKind::kOther && !(ace.flags() & INHERIT_ONLY_ACE) && ace.sid();
+}
+
+}  // namespace
+
+DWORD EvaluateAccess(const DescriptorParts& sd,
+                     const TokenData& token,
+                     ACCESS_MASK desired,
+                     const GENERIC_MAPPING& mapping,
+                     ACCESS_MASK& granted) {
+  const bool maximum = desired & MAXIMUM_ALLOWED;
+  const ACCESS_MASK wanted = desired & ~MAXIMUM_ALLOWED;
+  granted = 0;
+  if (wanted & ACCESS_SYSTEM_SECURITY)
+    return ERROR_PRIVILEGE_NOT_HELD;
+
+  // No DACL, or a null one: everyone gets everything.
+  if (!sd.dacl) {
+    granted = wanted | (maximum ? mapping.GenericAll : 0);
+    return ERROR_SUCCESS;
+  }
+
+  const AclView dacl(sd.dacl);
+  const bool owner = sd.owner && TokenHasSid(token, sd.owner, false);
+  bool owner_rights_entry = false;
+  for (const AceView ace : dacl) {
+    if (Applies(ace) && SameSid(ace.sid(), OwnerRights()))
+      owner_rights_entry = true;
+  }
+
+  // The owner may always read and change the DACL, unless OWNER RIGHTS says otherwise.
+  ACCESS_MASK allowed = (owner && !owner_rights_entry) ? kOwnerImplicit : 0;
+  ACCESS_MASK denied = 0;
+  for (const AceView ace : dacl) {
+    if (!Applies(ace))
+      continue;
+    const bool deny = KindOf(ace) == EntryKind::kDeny;
+    const bool applies =
+        SameSid(ace.sid(), OwnerRights()) ? owner : TokenHasSid(token, ace.sid(), deny);
+    if (!applies)
+      continue;
+    // A deny takes only what no earlier entry granted, and an allow only what none denied.
+    const ACCESS_MASK mask = MapGenericRights(ace.mask(), mapping) & ~kNeverGranted;
+    if (deny)
+      denied |= mask & ~allowed;
+    else
+      allowed |= mask & ~denied;
+  }
+
+  if ((wanted & ~allowed) != 0 || (maximum && wanted == 0 && allowed == 0))
+    return ERROR_ACCESS_DENIED;
+  granted = maximum ? (allowed | wanted) : wanted;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace standin

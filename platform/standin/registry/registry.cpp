@@ -1,0 +1,339 @@
+#include "platform/standin/registry/registry.h"
+
+#include "platform/standin/core/text.h"
+#include "platform/standin/object_security/access_check.h"
+#include "platform/standin/object_security/object_security.h"
+#include "platform/standin/registry/key_paths.h"
+#include "platform/standin/registry/registry_profile.h"
+
+namespace standin {
+
+namespace {
+
+constexpr ACCESS_MASK kWow64Bits = 0x0100 | 0x0200;  // KEY_WOW64_64KEY, KEY_WOW64_32KEY
+
+const SidValue& LocalSystem() {
+  static const SidValue sid(5, {SECURITY_LOCAL_SYSTEM_RID});
+  return sid;
+}
+
+// A key's descriptor; a key that is gone reads as ERROR_FILE_NOT_FOUND.
+DWORD ReadKey(RegistryTransaction& tx, const std::wstring& path, OwnedDescriptor& sd) {
+  RegistryKeyRecord key;
+  if (const DWORD read = tx.Key(path, key); read != ERROR_SUCCESS)
+    return read;
+  sd = std::move(key.sd);
+  return ERROR_SUCCESS;
+}
+
+// Replaces the descriptor of a key that exists, keeping its name.
+DWORD RewriteKey(RegistryTransaction& tx, const std::wstring& path, const OwnedDescriptor& sd) {
+  RegistryKeyRecord key;
+  if (const DWORD read = tx.Key(path, key); read != ERROR_SUCCESS)
+    return read;
+  key.sd = sd;
+  tx.PutKey(path, ParentPath(path), key);
+  return ERROR_SUCCESS;
+}
+
+DWORD Evaluate(const OwnedDescriptor& sd,
+               const TokenData& token,
+               ACCESS_MASK desired,
+               ACCESS_MASK& granted) {
+  desired = MapGenericRights(desired & ~kWow64Bits, kKeyGenericMapping);
+  return EvaluateAccess(sd.Parts(), token, desired, kKeyGenericMapping, granted);
+}
+
+// Opens a key that exists with `desired`, as its descriptor grants it to `token`.
+DWORD OpenExisting(RegistryTransaction& tx,
+                   const TokenData& token,
+                   const std::wstring& path,
+                   ACCESS_MASK desired,
+                   OpenedKey& opened) {
+  OwnedDescriptor sd;
+  if (const DWORD read = ReadKey(tx, path, sd); read != ERROR_SUCCESS)
+    return read;
+  ACCESS_MASK granted = 0;
+  if (const DWORD checked = Evaluate(sd, token, desired, granted); checked != ERROR_SUCCESS)
+    return checked;
+  opened = {path, granted};
+  return ERROR_SUCCESS;
+}
+
+// The subkeys of a key as an inheritance tree, in one transaction.
+class KeyTree {
+ public:
+  explicit KeyTree(RegistryTransaction& tx) : tx_(tx) {}
+  std::vector<std::wstring> Children(const std::wstring& path) { return tx_.Subkeys(path); }
+  bool IsContainer(const std::wstring&) const { return true; }
+  DWORD Read(const std::wstring& path, OwnedDescriptor& sd) { return ReadKey(tx_, path, sd); }
+  DWORD Write(const std::wstring& path, const OwnedDescriptor& sd) {
+    return RewriteKey(tx_, path, sd);
+  }
+  // A damaged key undoes the whole change.
+  bool StopOnError() const { return true; }
+
+ private:
+  RegistryTransaction& tx_;
+};
+
+}  // namespace
+
+DWORD NewKeyDescriptor(const TokenData& token,
+                       const OwnedDescriptor& parent,
+                       const OwnedDescriptor* given,
+                       OwnedDescriptor& sd) {
+  // Without a DACL given or inherited, the token's default DACL: its user and SYSTEM.
+  AceList default_dacl;
+  for (const SidValue* sid : {&token.user, &LocalSystem()}) {
+    AceEntry entry;
+    entry.mask = KEY_ALL_ACCESS;
+    entry.sid = *sid;
+    default_dacl.entries.push_back(entry);
+  }
+  return NewObjectDescriptor(token, given, DaclEntries(parent), true, DefaultOwner(token),
+                             token.user, default_dacl, kKeyGenericMapping, sd);
+}
+
+Registry::Registry(const MachineDescription& description,
+                   const AccountDatabase& accounts,
+                   const TokenData& process_token) {
+  // Everything is read first, so that a refused profile touches no database.
+  DefaultKeys defaults = ReadDefaultKeys(accounts.alias_domains(), process_token.user);
+  const std::vector<ProfileKey> keys = ReadProfileKeys(description, accounts.alias_domains());
+
+  if (!description.registry_database.empty()) {
+    backend_ = MakeSqliteRegistry(description.registry_database);
+    host_defaults_ = std::move(defaults);
+    return;  // the database is opened and seeded on first use
+  }
+  backend_ = MakeMemoryRegistry();
+  const DWORD seeded = backend_->Run(
+      true, [&](RegistryTransaction& tx) { return WriteDefaultKeys(tx, process_token, defaults); });
+  if (seeded != ERROR_SUCCESS)
+    throw ProfileError("registry", "the default hives cannot be built");
+  for (const auto& key : keys) {
+    const DWORD built = backend_->Run(
+        true, [&](RegistryTransaction& tx) { return WriteProfileKey(tx, process_token, key); });
+    if (built != ERROR_SUCCESS)
+      throw ProfileError(key.where, "the key cannot be made");
+  }
+}
+
+Registry::~Registry() = default;
+
+DWORD Registry::Ready(const TokenData& token) {
+  std::lock_guard lock(seed_mutex_);
+  if (host_defaults_.empty())
+    return ERROR_SUCCESS;
+  const DWORD seeded = backend_->Run(
+      true, [&](RegistryTransaction& tx) { return WriteDefaultKeys(tx, token, host_defaults_); });
+  if (seeded == ERROR_SUCCESS)
+    host_defaults_.clear();
+  return seeded;
+}
+
+DWORD Registry::RootAccess(const TokenData& token, const std::wstring& root, ACCESS_MASK& granted) {
+  granted = 0;
+  if (const DWORD ready = Ready(token); ready != ERROR_SUCCESS)
+    return ready;
+  return backend_->Run(false, [&](RegistryTransaction& tx) -> DWORD {
+    OwnedDescriptor sd;
+    if (const DWORD read = ReadKey(tx, root, sd); read != ERROR_SUCCESS)
+      return read;
+    return Evaluate(sd, token, MAXIMUM_ALLOWED, granted);
+  });
+}
+
+template <typename Body>
+DWORD Registry::Below(const TokenData& token,
+                      const std::wstring& base,
+                      std::wstring_view subkey,
+                      bool write,
+                      Body body) {
+  std::vector<std::wstring> components;
+  if (const DWORD split = SplitSubkey(subkey, components); split != ERROR_SUCCESS)
+    return split;
+  if (const DWORD ready = Ready(token); ready != ERROR_SUCCESS)
+    return ready;
+  return backend_->Run(write, [&](RegistryTransaction& tx) -> DWORD {
+    if (!tx.HasKey(base))
+      return ERROR_KEY_DELETED;
+    return body(tx, components);
+  });
+}
+
+DWORD Registry::Open(const TokenData& token,
+                     const std::wstring& base,
+                     std::wstring_view subkey,
+                     ACCESS_MASK desired,
+                     OpenedKey& opened) {
+  return Below(token, base, subkey, false,
+               [&](RegistryTransaction& tx, const std::vector<std::wstring>& components) {
+                 std::wstring path = base;
+                 for (const auto& c : components)
+                   path = ChildPath(path, c);
+                 return OpenExisting(tx, token, path, desired, opened);
+               });
+}
+
+DWORD Registry::Create(const TokenData& token,
+                       const std::wstring& base,
+                       ACCESS_MASK base_granted,
+                       std::wstring_view subkey,
+                       ACCESS_MASK desired,
+                       const OwnedDescriptor* security,
+                       OpenedKey& opened,
+                       DWORD& disposition) {
+  return Below(
+      token, base, subkey, true,
+      [&](RegistryTransaction& tx, const std::vector<std::wstring>& components) {
+        std::wstring path = base;
+        size_t existing = 0;
+        for (; existing < components.size(); ++existing) {
+          const std::wstring child = ChildPath(path, components[existing]);
+          if (!tx.HasKey(child))
+            break;
+          path = child;
+        }
+        if (existing == components.size()) {
+          disposition = REG_OPENED_EXISTING_KEY;
+          return OpenExisting(tx, token, path, desired, opened);
+        }
+        OwnedDescriptor sd;
+        if (const DWORD read = ReadKey(tx, path, sd); read != ERROR_SUCCESS)
+          return read;
+        // Creating below the deepest existing key needs the right to create subkeys there.
+        ACCESS_MASK may_create = base_granted;
+        if (path != base && Evaluate(sd, token, KEY_CREATE_SUB_KEY, may_create) != ERROR_SUCCESS)
+          may_create = 0;
+        if (!(may_create & KEY_CREATE_SUB_KEY))
+          return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+        OwnedDescriptor parent = sd;
+        for (size_t i = existing; i < components.size(); ++i) {
+          const bool last = i + 1 == components.size();
+          OwnedDescriptor created;
+          if (const DWORD made =
+                  NewKeyDescriptor(token, parent, last ? security : nullptr, created);
+              made != ERROR_SUCCESS)
+            return made;
+          path = ChildPath(path, components[i]);
+          tx.PutKey(path, ParentPath(path), {components[i], created});
+          parent = std::move(created);
+        }
+        // The creator gets the access it asked for, whatever the new descriptor grants.
+        ACCESS_MASK granted = MapGenericRights(desired & ~kWow64Bits, kKeyGenericMapping);
+        if (granted & MAXIMUM_ALLOWED)
+          granted = (granted & ~MAXIMUM_ALLOWED) | KEY_ALL_ACCESS;
+        opened = {path, granted};
+        disposition = REG_CREATED_NEW_KEY;
+        return static_cast<DWORD>(ERROR_SUCCESS);
+      });
+}
+
+DWORD Registry::DeleteKey(const std::wstring& path) {
+  return backend_->Run(true, [&](RegistryTransaction& tx) -> DWORD {
+    if (!tx.HasKey(path))
+      return ERROR_KEY_DELETED;
+    if (ParentPath(path).empty() || !tx.Subkeys(path).empty())
+      return ERROR_ACCESS_DENIED;
+    tx.RemoveKey(path);
+    return ERROR_SUCCESS;
+  });
+}
+
+DWORD Registry::GetSecurity(const std::wstring& path,
+                            SECURITY_INFORMATION information,
+                            OwnedDescriptor& out) {
+  return backend_->Run(false, [&](RegistryTransaction& tx) -> DWORD {
+    OwnedDescriptor sd;
+    if (const DWORD read = ReadKey(tx, path, sd); read != ERROR_SUCCESS)
+      return read == ERROR_FILE_NOT_FOUND ? ERROR_KEY_DELETED : read;
+    out = sd.Select(information);
+    return ERROR_SUCCESS;
+  });
+}
+
+DWORD Registry::SetSecurity(const TokenData& token,
+                            const std::wstring& path,
+                            SECURITY_INFORMATION information,
+                            const OwnedDescriptor& given) {
+  return Set(token, path, information, given, false);
+}
+
+DWORD Registry::SetSecurityWithInheritance(const TokenData& token,
+                                           const std::wstring& path,
+                                           SECURITY_INFORMATION information,
+                                           const OwnedDescriptor& given) {
+  return Set(token, path, information, given, true);
+}
+
+DWORD Registry::Set(const TokenData& token,
+                    const std::wstring& path,
+                    SECURITY_INFORMATION information,
+                    const OwnedDescriptor& given,
+                    bool by_name) {
+  if ((information & OWNER_SECURITY_INFORMATION) &&
+      !MayOwn(token,
+              SidValue::FromBytes(given.owner.data(), given.owner.size()).value_or(SidValue())))
+    return ERROR_INVALID_OWNER;
+  return backend_->Run(true, [&](RegistryTransaction& tx) -> DWORD {
+    OwnedDescriptor sd;
+    if (const DWORD read = ReadKey(tx, path, sd); read != ERROR_SUCCESS)
+      return read == ERROR_FILE_NOT_FOUND && !by_name ? ERROR_KEY_DELETED : read;
+    if (!by_name) {
+      ApplyByHandle(sd, given, information);
+      return RewriteKey(tx, path, sd);
+    }
+    AceList parent_dacl;
+    const std::wstring parent_path = ParentPath(path);
+    if (!parent_path.empty() && (information & DACL_SECURITY_INFORMATION)) {
+      OwnedDescriptor parent;
+      if (const DWORD read = ReadKey(tx, parent_path, parent); read != ERROR_SUCCESS)
+        return read;
+      parent_dacl = DaclEntries(parent);
+    }
+    if (const DWORD applied =
+            ApplyByName(sd, given, information, parent_path.empty() ? nullptr : &parent_dacl, true,
+                        kKeyGenericMapping);
+        applied != ERROR_SUCCESS)
+      return applied;
+    if (const DWORD written = RewriteKey(tx, path, sd); written != ERROR_SUCCESS)
+      return written;
+    if (!(information & DACL_SECURITY_INFORMATION))
+      return ERROR_SUCCESS;
+    KeyTree tree(tx);
+    return PropagateInheritance(tree, path, DaclEntries(sd), kKeyGenericMapping);
+  });
+}
+
+DWORD Registry::QueryValue(const std::wstring& path, std::wstring_view name, RegistryValue& out) {
+  return backend_->Run(false, [&](RegistryTransaction& tx) -> DWORD {
+    if (!tx.HasKey(path))
+      return ERROR_KEY_DELETED;
+    auto value = tx.Value(path, std::wstring(name));
+    if (!value)
+      return ERROR_FILE_NOT_FOUND;
+    out = std::move(*value);
+    return ERROR_SUCCESS;
+  });
+}
+
+DWORD Registry::SetValue(const std::wstring& path, const RegistryValue& value) {
+  return backend_->Run(true, [&](RegistryTransaction& tx) -> DWORD {
+    if (!tx.HasKey(path))
+      return ERROR_KEY_DELETED;
+    tx.PutValue(path, value);
+    return ERROR_SUCCESS;
+  });
+}
+
+DWORD Registry::DeleteValue(const std::wstring& path, std::wstring_view name) {
+  return backend_->Run(true, [&](RegistryTransaction& tx) -> DWORD {
+    if (!tx.HasKey(path))
+      return ERROR_KEY_DELETED;
+    return tx.RemoveValue(path, std::wstring(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  });
+}
+
+}  // namespace standin

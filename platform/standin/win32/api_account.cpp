@@ -1,0 +1,91 @@
+// Account lookups by SID and by name, on the local computer or a domain controller.
+#include <cstring>
+
+#include "platform/standin/win32/api_support.h"
+
+using namespace standin;
+
+namespace {
+
+// Names of this length and more are refused, as the platform refuses them.
+constexpr size_t kMaxAccountName = 256;
+
+void CopyText(const std::wstring& text, wchar_t* out) {
+  std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
+// Hands out what a lookup found in two-call fashion: with a short buffer, ERROR_INSUFFICIENT_BUFFER
+// and every size the next call needs (terminators included); else the lengths without them.
+// `first` is the name's text or the SID's bytes, `first_room` its room in characters or bytes.
+DWORD HandOut(const LookupResult& found,
+              void* first,
+              LPDWORD first_room,
+              bool sid_first,
+              LPWSTR domain,
+              LPDWORD domain_chars,
+              PSID_NAME_USE use) {
+  const DWORD need_first = static_cast<DWORD>(sid_first ? found.sid.size() : found.name.size() + 1);
+  const DWORD need_domain = static_cast<DWORD>(found.domain.size() + 1);
+  if (*first_room < need_first || *domain_chars < need_domain) {
+    *first_room = need_first;
+    *domain_chars = need_domain;
+    return ERROR_INSUFFICIENT_BUFFER;
+  }
+  if (!first || !domain)
+    return ERROR_INVALID_PARAMETER;
+  if (sid_first)
+    std::memcpy(first, found.sid.data(), found.sid.size());
+  else
+    CopyText(found.name, static_cast<wchar_t*>(first));
+  CopyText(found.domain, domain);
+  *first_room = sid_first ? need_first : need_first - 1;
+  *domain_chars = need_domain - 1;
+  *use = found.use;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI LookupAccountSidW(LPCWSTR system,
+                              PSID sid,
+                              LPWSTR name,
+                              LPDWORD name_chars,
+                              LPWSTR domain,
+                              LPDWORD domain_chars,
+                              PSID_NAME_USE use) {
+  return BoolCall("LookupAccountSidW", [&](Machine& machine) -> DWORD {
+    if (!sid || !name_chars || !domain_chars || !use)
+      return ERROR_INVALID_PARAMETER;
+    const auto value = SidValue::FromBytes(sid, SidLengthFor(SID_MAX_SUB_AUTHORITIES));
+    if (!value)
+      return ERROR_INVALID_SID;
+    LookupResult found;
+    if (const DWORD error = machine.accounts().LookupSid(system, *value, found))
+      return error;
+    return HandOut(found, name, name_chars, false, domain, domain_chars, use);
+  });
+}
+
+BOOL WINAPI LookupAccountNameW(LPCWSTR system,
+                               LPCWSTR account,
+                               PSID sid,
+                               LPDWORD sid_bytes,
+                               LPWSTR domain,
+                               LPDWORD domain_chars,
+                               PSID_NAME_USE use) {
+  return BoolCall("LookupAccountNameW", [&](Machine& machine) -> DWORD {
+    if (!account || !sid_bytes || !domain_chars || !use)
+      return ERROR_INVALID_PARAMETER;
+    const std::wstring_view name(account);
+    if (name.empty() || name.size() >= kMaxAccountName)
+      return ERROR_NONE_MAPPED;
+    LookupResult found;
+    if (const DWORD error = machine.accounts().LookupName(system, name, found))
+      return error;
+    return HandOut(found, sid, sid_bytes, true, domain, domain_chars, use);
+  });
+}
+
+}  // extern "C"

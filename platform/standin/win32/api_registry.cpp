@@ -1,0 +1,255 @@
+// The registry calls. They return their code and never touch the last error; parameter checks
+// come in the order the platform makes them (Wine's kernelbase/registry.c, checked on Windows).
+#include <cstring>
+
+#include "platform/standin/object_security/object_security.h"
+#include "platform/standin/registry/key_paths.h"
+#include "platform/standin/win32/api_support.h"
+#include "platform/standin/win32/handles.h"
+
+using namespace standin;
+
+namespace {
+
+bool IsPredefined(HKEY key) {
+  return RootPath(key).has_value();
+}
+
+// The key a handle stands for, with the access the handle holds.
+DWORD Resolve(Machine& machine, HKEY key, OpenedKey& out) {
+  if (const auto root = RootPath(key)) {
+    out.path = *root;
+    // A predefined handle is opened with the most the root grants; a root that grants nothing
+    // still leads to the keys below it.
+    machine.registry().RootAccess(*EffectiveToken(machine), *root, out.granted);
+    return ERROR_SUCCESS;
+  }
+  if (!key)
+    return ERROR_INVALID_HANDLE;
+  const auto handle = std::dynamic_pointer_cast<RegistryKeyHandle>(
+      machine.FindHandle(reinterpret_cast<HANDLE>(key)));
+  if (!handle)
+    return ERROR_INVALID_HANDLE;
+  out = *handle;
+  return ERROR_SUCCESS;
+}
+
+// The key a handle stands for, when the handle holds every right of `needed`.
+DWORD ResolveFor(Machine& machine, HKEY key, ACCESS_MASK needed, OpenedKey& out) {
+  if (const DWORD error = Resolve(machine, key, out))
+    return error;
+  return (out.granted & needed) == needed ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_ACCESS_DENIED);
+}
+
+HKEY AddKeyHandle(Machine& machine, OpenedKey opened) {
+  return reinterpret_cast<HKEY>(
+      machine.AddHandle(std::make_shared<RegistryKeyHandle>(std::move(opened))));
+}
+
+bool IsString(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Copies a value's data as RegQueryValueExW does: ERROR_MORE_DATA, the buffer left as it was,
+// when it does not fit; a string stored without its terminator gets one when there is room.
+LSTATUS CopyValue(const RegistryValue& value, LPBYTE data, DWORD room) {
+  const DWORD size = static_cast<DWORD>(value.data.size());
+  if (room < size)
+    return ERROR_MORE_DATA;
+  if (size)
+    std::memcpy(data, value.data.data(), size);
+  if (IsString(value.type) && size >= sizeof(WCHAR) && room - size >= sizeof(WCHAR)) {
+    WCHAR last;
+    std::memcpy(&last, data + size - sizeof(WCHAR), sizeof(WCHAR));
+    if (last) {
+      const WCHAR zero = 0;
+      std::memcpy(data + size, &zero, sizeof(WCHAR));
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD, REGSAM access, PHKEY result) {
+  return static_cast<LSTATUS>(StatusCall("RegOpenKeyExW", [&](Machine& machine) -> DWORD {
+    // A predefined root opened again is the same pseudo-handle.
+    if (result && (!subkey || !*subkey) && IsPredefined(key)) {
+      *result = key;
+      return ERROR_SUCCESS;
+    }
+    if (key == HKEY_CLASSES_ROOT && subkey && *subkey == L'\\')
+      ++subkey;
+    if (!result)
+      return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    OpenedKey base, opened;
+    if (const DWORD error = Resolve(machine, key, base))
+      return error;
+    if (const DWORD error = machine.registry().Open(*EffectiveToken(machine), base.path,
+                                                    subkey ? subkey : L"", access, opened))
+      return error;
+    *result = AddKeyHandle(machine, std::move(opened));
+    return ERROR_SUCCESS;
+  }));
+}
+
+LSTATUS WINAPI RegCreateKeyExW(HKEY key,
+                               LPCWSTR subkey,
+                               DWORD reserved,
+                               LPWSTR,
+                               DWORD,
+                               REGSAM access,
+                               LPSECURITY_ATTRIBUTES security,
+                               PHKEY result,
+                               LPDWORD disposition) {
+  return static_cast<LSTATUS>(StatusCall("RegCreateKeyExW", [&](Machine& machine) -> DWORD {
+    if (!result)
+      return ERROR_BADKEY;
+    if (reserved)
+      return ERROR_INVALID_PARAMETER;
+    OpenedKey base, opened;
+    if (const DWORD error = Resolve(machine, key, base))
+      return error;
+    std::optional<OwnedDescriptor> given;
+    if (security && security->lpSecurityDescriptor) {
+      given.emplace();
+      if (ReadCallerDescriptor(security->lpSecurityDescriptor, *given) != ERROR_SUCCESS)
+        return ERROR_INVALID_SECURITY_DESCR;
+    }
+    DWORD how = 0;
+    if (const DWORD error = machine.registry().Create(*EffectiveToken(machine), base.path,
+                                                      base.granted, subkey ? subkey : L"", access,
+                                                      given ? &*given : nullptr, opened, how))
+      return error;
+    *result = AddKeyHandle(machine, std::move(opened));
+    if (disposition)
+      *disposition = how;
+    return ERROR_SUCCESS;
+  }));
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY key) {
+  return static_cast<LSTATUS>(StatusCall("RegCloseKey", [&](Machine& machine) -> DWORD {
+    if (!key)
+      return ERROR_INVALID_HANDLE;
+    if (reinterpret_cast<std::uintptr_t>(key) >= 0x80000000u)
+      return ERROR_SUCCESS;  // predefined handles are never closed
+    const auto handle = reinterpret_cast<HANDLE>(key);
+    if (!std::dynamic_pointer_cast<RegistryKeyHandle>(machine.FindHandle(handle)) ||
+        !machine.RemoveHandle(handle))
+      return ERROR_INVALID_HANDLE;
+    return ERROR_SUCCESS;
+  }));
+}
+
+LSTATUS WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subkey) {
+  return static_cast<LSTATUS>(StatusCall("RegDeleteKeyW", [&](Machine& machine) -> DWORD {
+    if (!subkey)
+      return ERROR_INVALID_PARAMETER;
+    OpenedKey base, opened;
+    if (const DWORD error = Resolve(machine, key, base))
+      return error;
+    if (const DWORD error =
+            machine.registry().Open(*EffectiveToken(machine), base.path, subkey, DELETE, opened))
+      return error;
+    return machine.registry().DeleteKey(opened.path);
+  }));
+}
+
+LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name) {
+  return static_cast<LSTATUS>(StatusCall("RegDeleteValueW", [&](Machine& machine) -> DWORD {
+    OpenedKey ref;
+    if (const DWORD error = ResolveFor(machine, key, KEY_SET_VALUE, ref))
+      return error;
+    return machine.registry().DeleteValue(ref.path, name ? name : L"");
+  }));
+}
+
+LSTATUS WINAPI RegGetKeySecurity(HKEY key,
+                                 SECURITY_INFORMATION information,
+                                 PSECURITY_DESCRIPTOR descriptor,
+                                 LPDWORD length) {
+  return static_cast<LSTATUS>(StatusCall("RegGetKeySecurity", [&](Machine& machine) -> DWORD {
+    if (!length)
+      return ERROR_INVALID_PARAMETER;
+    OpenedKey ref;
+    if (const DWORD error = ResolveFor(machine, key, RightsFor(information, false), ref))
+      return error;
+    OwnedDescriptor read;
+    if (const DWORD error = machine.registry().GetSecurity(ref.path, information, read))
+      return error;
+    DWORD size = 0;
+    const DWORD error = CopyOut(read, descriptor, *length, size);
+    if (error != ERROR_NOACCESS)
+      *length = size;
+    return error;
+  }));
+}
+
+LSTATUS WINAPI RegSetKeySecurity(HKEY key,
+                                 SECURITY_INFORMATION information,
+                                 PSECURITY_DESCRIPTOR descriptor) {
+  return static_cast<LSTATUS>(StatusCall("RegSetKeySecurity", [&](Machine& machine) -> DWORD {
+    if (!(information & kDescriptorParts) || !descriptor)
+      return ERROR_INVALID_PARAMETER;
+    OpenedKey ref;
+    if (const DWORD error = ResolveFor(machine, key, RightsFor(information, true), ref))
+      return error;
+    OwnedDescriptor given;
+    if (ReadCallerDescriptor(descriptor, given) != ERROR_SUCCESS)
+      return ERROR_INVALID_SECURITY_DESCR;
+    return machine.registry().SetSecurity(*EffectiveToken(machine), ref.path,
+                                          information & kDescriptorParts, given);
+  }));
+}
+
+LSTATUS WINAPI RegQueryValueExW(HKEY key,
+                                LPCWSTR name,
+                                LPDWORD reserved,
+                                LPDWORD type,
+                                LPBYTE data,
+                                LPDWORD length) {
+  return static_cast<LSTATUS>(StatusCall("RegQueryValueExW", [&](Machine& machine) -> DWORD {
+    if ((data && !length) || reserved)
+      return ERROR_INVALID_PARAMETER;
+    OpenedKey ref;
+    if (const DWORD error = Resolve(machine, key, ref))
+      return error;
+    // Without a buffer the length is cleared before the query, as the platform does.
+    if (!data && length)
+      *length = 0;
+    if (!(ref.granted & KEY_QUERY_VALUE))
+      return ERROR_ACCESS_DENIED;
+    RegistryValue value;
+    if (const DWORD error = machine.registry().QueryValue(ref.path, name ? name : L"", value))
+      return error;
+    const LSTATUS status = data ? CopyValue(value, data, *length) : ERROR_SUCCESS;
+    if (type)
+      *type = value.type;
+    if (length)
+      *length = static_cast<DWORD>(value.data.size());
+    return static_cast<DWORD>(status);
+  }));
+}
+
+LSTATUS WINAPI
+RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD length) {
+  return static_cast<LSTATUS>(StatusCall("RegSetValueExW", [&](Machine& machine) -> DWORD {
+    if (!data && length)
+      return ERROR_NOACCESS;
+    OpenedKey ref;
+    if (const DWORD error = ResolveFor(machine, key, KEY_SET_VALUE, ref))
+      return error;
+    RegistryValue value;
+    value.name = name ? name : L"";
+    value.type = type;
+    if (length)
+      value.data.assign(data, data + length);
+    return machine.registry().SetValue(ref.path, value);
+  }));
+}
+
+}  // extern "C"

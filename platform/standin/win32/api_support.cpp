@@ -1,0 +1,28 @@
+#include "platform/standin/win32/api_support.h"
+
+#include <cstring>
+
+namespace standin {
+
+DWORD ReadCallerDescriptor(PSECURITY_DESCRIPTOR descriptor, OwnedDescriptor& out) {
+  if (!descriptor)
+    return ERROR_NOACCESS;
+  DescriptorParts parts;
+  if (ReadDescriptor(descriptor, parts) != ERROR_SUCCESS)
+    return ERROR_INVALID_SECURITY_DESCR;
+  out = OwnedDescriptor::From(parts);
+  return ERROR_SUCCESS;
+}
+
+DWORD CopyOut(const OwnedDescriptor& sd, void* buffer, DWORD room, DWORD& size) {
+  const std::vector<BYTE> bytes = sd.SelfRelative();
+  size = static_cast<DWORD>(bytes.size());
+  if (room < bytes.size())
+    return ERROR_INSUFFICIENT_BUFFER;
+  if (!buffer)
+    return ERROR_NOACCESS;
+  std::memcpy(buffer, bytes.data(), bytes.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace standin
