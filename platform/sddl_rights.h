@@ -52,18 +52,33 @@ inline constexpr Right kRights[] = {
     {L"KX", KEY_EXECUTE},
 };
 
+// The rights of a mandatory label entry (ML), in the order the platform writes them. They are
+// read in any entry, and written only in labels, whose masks hold nothing else.
+inline constexpr Right kLabelRights[] = {
+    {L"NW", SYSTEM_MANDATORY_LABEL_NO_WRITE_UP},
+    {L"NR", SYSTEM_MANDATORY_LABEL_NO_READ_UP},
+    {L"NX", SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP},
+};
+
 // The right `name` (its first two characters) stands for; nullptr when SDDL has no such name.
 template <typename Char>
 const Right* FindRight(const Char* name) {
+  auto named = [&](const Right& right) {
+    return static_cast<wchar_t>(name[0]) == right.name[0] &&
+           static_cast<wchar_t>(name[1]) == right.name[1];
+  };
   for (const Right& right : kRights) {
-    if (static_cast<wchar_t>(name[0]) == right.name[0] &&
-        static_cast<wchar_t>(name[1]) == right.name[1])
+    if (named(right))
+      return &right;
+  }
+  for (const Right& right : kLabelRights) {
+    if (named(right))
       return &right;
   }
   return nullptr;
 }
 
-// The name of a single bit, or nullptr when SDDL has none for it.
+// The name of a single bit outside labels, or nullptr when SDDL has none for it.
 inline const wchar_t* SingleBitName(ACCESS_MASK bit) {
   for (const Right& right : kRights) {
     if (right.mask == bit)

@@ -215,6 +215,7 @@ TEST_F(HostSdTest, RightsAreNumbersOrSddlLetters) {
            Case{"RCWDWO", "(A;OICI;RCWDWO;;;WD)"},
            Case{"4294967295", "(A;OICI;0xffffffff;;;WD)"},
            Case{"0x0000001", "(A;OICI;CC;;;WD)"},
+           Case{"NWNR", "(A;OICI;CCDC;;;WD)"},
        }) {
     const HostRun run = RunOnProfile(
         {"sd", "grant", "--value", "HKLM\\Software\\Example", "Launch", "Everyone", c.rights});

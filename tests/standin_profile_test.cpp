@@ -135,6 +135,7 @@ const Refusal kRefusals[] = {
     {R"({"domains": {"BUILTIN": {}}})", "domains.BUILTIN"},
     {R"({"domains": {"CORP": {"users": ["carol", "Carol"]}}})", "domains.CORP.users[1]"},
     {R"({"domains": {"CORP": {"controller": "\\\\"}}})", "domains.CORP.controller"},
+    {R"({"domain": "CORP", "domains": {"LAB": {}}})", "domain"},
 };
 
 TEST_F(standin_profile, EveryRefusalNamesItsKey) {

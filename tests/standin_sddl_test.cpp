@@ -76,12 +76,30 @@ const RoundTrip kRoundTrips[] = {
     {L"D:(D;OICI;0xFFFFFFFF;;;S-1-5-21-93476-23408-4576)",
      L"D:(D;OICI;0xffffffff;;;S-1-5-21-93476-23408-4576)"},
     {L"D:(A;;;;;WD)", L"D:(A;;;;;WD)"},
+    // Numbers as the platform reads them: octal after a leading 0, capped at 32 bits, negated.
+    {L"D:(A;;010;;;WD)(A;;0x1FFFFFFFF;;;WD)(A;;-1;;;WD)",
+     L"D:(A;;SW;;;WD)(A;;0xffffffff;;;WD)(A;;0xffffffff;;;WD)"},
+    // Mandatory labels, by the names of their policies unless the mask holds more.
+    {L"S:(ML;;NWNR;;;LW)(ml;;nx;;;S-1-16-12288)(ML;;0x8;;;SI)",
+     L"S:(ML;;NWNR;;;LW)(ML;;NX;;;HI)(ML;;0x8;;;SI)"},
+    // Object entries, their GUIDs written in lower case.
+    {L"D:(OA;CI;RPWP;BF967ABA-0DE6-11D0-A285-00AA003049E2;;WD)(OD;;CR;;bf967a86-0de6-11d0-"
+     L"a285-00aa003049e2;AU)",
+     L"D:(OA;CI;RPWP;bf967aba-0de6-11d0-a285-00aa003049e2;;WD)(OD;;CR;;bf967a86-0de6-11d0-a285-"
+     L"00aa003049e2;AU)"},
     {L"S:(AU;OICINPIOIDSAFA;CCDCLCSWRPRC;;;SU)(AU;NPSA;0x12019f;;;SU)",
      L"S:(AU;OICINPIOIDSAFA;CCDCLCSWRPRC;;;SU)(AU;NPSA;0x12019f;;;SU)"},
     // SIDs: aliases where one exists, also those of the machine's own domain.
     {L"O:S-1-5-32-544G:S-1-5-18", L"O:BAG:SY"},
     {L"O:S-1-5-21-111-222-333-500G:LG", L"O:LAG:LG"},
     {L"O:S-1-2-0", L"O:S-1-2-0"},
+    {L"O:UDG:WR", L"O:UDG:WR"},
+    // Blanks between tokens and aliases in any case; a hexadecimal SID authority beyond 32 bits.
+    {L" O: ba G:sy D: P (a; ;GA GR;;; wd ) ", L"O:BAG:SYD:P(A;;GAGR;;;WD)"},
+    {L"O:S-1-0x1000000000-5", L"O:S-1-0x1000000000-5"},
+    // Domain aliases of a machine that belongs to no domain name its own accounts.
+    {L"O:DAG:S-1-5-21-111-222-333-513D:(A;;GA;;;EK)(A;;GA;;;S-1-5-21-111-222-333-498)",
+     L"O:DAG:DUD:(A;;GA;;;EK)(A;;GA;;;RO)"},
     // Components in any order; written as owner, group, DACL, SACL.
     {L"S:(AU;SA;FA;;;WD)D:(A;;FA;;;BA)G:SYO:BA", L"O:BAG:SYD:(A;;FA;;;BA)S:(AU;SA;FA;;;WD)"},
 };
@@ -127,6 +145,33 @@ TEST_F(standin_sddl, ParsedDescriptorsHaveThePlatformLayout) {
   const Bytes null = Parse(L"D:NO_ACCESS_CONTROL");
   const Bytes null_expected = {1, 0, 0x04, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(null, null_expected);
+  // Object entries that name no GUID become plain ones in an ACL of revision 4 that keeps the
+  // room of their flags, as Windows built "D:P(D;;;;;MP)(D;;;;;MP)" in its recorded answers.
+  const Bytes label = Parse(L"D:P(OD;;;;;MP)(OD;;;;;MP)");
+  const Bytes label_expected = {
+      1, 0, 0x04, 0x90, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  20, 0,    0, 0,  // protected DACL
+      4, 0, 56,   0,    2, 0, 0, 0,                                           // 48 bytes used of 56
+      1, 0, 20,   0,    0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 16, 0,  0x21, 0, 0,  // deny S-1-16-8448
+      1, 0, 20,   0,    0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 16, 0,  0x21, 0, 0,  //
+      0, 0, 0,    0,    0, 0, 0, 0};
+  EXPECT_EQ(label, label_expected);
+}
+
+TEST_F(standin_sddl, DomainAliasesNameTheDomainTheMachineBelongsTo) {
+  InstallProfile(R"({"machine_sid": "S-1-5-21-111-222-333", "domain": "CORP",
+                     "domains": {"CORP": {"sid": "S-1-5-21-7-8-9"}}})");
+  const Bytes sd = Parse(L"O:DAG:LAD:(A;;GA;;;EA)(A;;GA;;;S-1-5-21-111-222-333-512)");
+  ASSERT_FALSE(sd.empty());
+  auto sid_at = [&](size_t field) {
+    DWORD offset;
+    std::memcpy(&offset, sd.data() + field, sizeof(offset));
+    return SidText(const_cast<BYTE*>(sd.data() + offset));
+  };
+  EXPECT_EQ(sid_at(4), L"S-1-5-21-7-8-9-512");
+  EXPECT_EQ(sid_at(8), L"S-1-5-21-111-222-333-500");
+  // The machine's own group 512 is no domain alias here.
+  EXPECT_EQ(Write(const_cast<BYTE*>(sd.data()), kAll),
+            L"O:DAG:LAD:(A;;GA;;;EA)(A;;GA;;;S-1-5-21-111-222-333-512)");
 }
 
 struct Malformed {
@@ -145,14 +190,19 @@ const Malformed kMalformed[] = {
     {L"G:", ERROR_INVALID_SID},
     {L"D:(A;;ROB;;;WD)", ERROR_INVALID_ACL},
     {L"D:(Z;;GA;;;WD)", ERROR_INVALID_ACL},
-    {L"D:(OA;;GA;;;WD)", ERROR_INVALID_ACL},
+    {L"D:(OA;;GA;bf967aba-0de6-11d0-a285;;WD)", ERROR_INVALID_ACL},
+    {L"D:(OA;;GA;{bf967aba-0de6-11d0-a285-00aa003049e2};;WD)", ERROR_INVALID_ACL},
+    {L"D:(XA;;FX;;;WD;(@User.Title == \"x\"))", ERROR_INVALID_ACL},
+    {L"D:(A;;GA;;;S-1-0x1000000000000-1)", ERROR_INVALID_ACL},
+    {L"D:(A;;GA;;;S-1-1-0 )", ERROR_INVALID_ACL},
+    {L"D:(A;;GA ;;;WD)", ERROR_INVALID_ACL},
+    {L"d:(A;;GA;;;WD)", ERROR_INVALID_PARAMETER},
     {L"D:(A;XX;GA;;;WD)", ERROR_INVALID_ACL},
     {L"D:(A;;GA;;;Nonexistent account)", ERROR_INVALID_ACL},
     {L"D:(A;;GA;;;WD", ERROR_INVALID_ACL},
     {L"D:(A;;GA;;WD)", ERROR_INVALID_ACL},
     {L"D:(A;;GA;;;WD;x)", ERROR_INVALID_ACL},
     {L"D:(A;;GA;bf967aba-0de6-11d0-a285-00aa003049e2;;WD)", ERROR_INVALID_ACL},
-    {L"D:(A;;0x1FFFFFFFF;;;WD)", ERROR_INVALID_ACL},
     {L"D:(A;;0xG;;;WD)", ERROR_INVALID_ACL},
     {L"D:NO_ACCESS_CONTROL(A;;GA;;;WD)", ERROR_INVALID_ACL},
     {L"D:Q(A;;GA;;;WD)", ERROR_INVALID_ACL},

@@ -419,6 +419,11 @@ typedef struct _ACE_HEADER {
 // The Windows SDK's winnt.h (mingw-w64's stops at 0x13).
 #define SYSTEM_PROCESS_TRUST_LABEL_ACE_TYPE 0x14
 
+// The mask of a mandatory label entry.
+#define SYSTEM_MANDATORY_LABEL_NO_WRITE_UP 0x1
+#define SYSTEM_MANDATORY_LABEL_NO_READ_UP 0x2
+#define SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP 0x4
+
 #define OBJECT_INHERIT_ACE 0x1
 #define CONTAINER_INHERIT_ACE 0x2
 #define NO_PROPAGATE_INHERIT_ACE 0x4

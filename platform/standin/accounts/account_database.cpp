@@ -143,6 +143,13 @@ AccountDatabase::AccountDatabase(const MachineDescription& description)
   AddLocalUsers(description);
   AddLocalGroups(description);
   AddDomains(description);
+  if (description.domain) {
+    const auto index = FindDomain(*description.domain);
+    if (!index)
+      throw ProfileError("domain",
+                         "'" + Narrow(*description.domain) + "' is not one of the domains");
+    member_domain_sid_ = domains_[*index].sid;
+  }
   ResolveMembers(description);
   ApplyNames(description);
 }

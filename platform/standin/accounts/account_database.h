@@ -56,7 +56,7 @@ class AccountDatabase {
   const std::wstring& computer() const { return computer_; }
   const SidValue& machine_sid() const { return machine_sid_; }
   // The domains SDDL's relative aliases are taken from on this machine.
-  AliasDomains alias_domains() const { return {machine_sid_}; }
+  AliasDomains alias_domains() const { return {machine_sid_, member_domain_sid_}; }
   const std::vector<Account>& accounts() const { return accounts_; }
   const std::vector<DomainInfo>& domains() const { return domains_; }
 
@@ -110,6 +110,8 @@ class AccountDatabase {
 
   std::wstring computer_;
   SidValue machine_sid_;
+  // The domain the computer belongs to; empty when it belongs to none.
+  SidValue member_domain_sid_;
   std::vector<Account> accounts_;
   std::vector<DomainInfo> domains_;
   // Indexes over accounts_, so that lookups cost the same whatever the number of accounts.

@@ -117,6 +117,39 @@ void AclBuilder::Append(BYTE type, BYTE flags, ACCESS_MASK mask, const SidValue&
   ++count_;
 }
 
+void AclBuilder::AppendObject(BYTE type,
+                              BYTE flags,
+                              ACCESS_MASK mask,
+                              const GUID* object,
+                              const GUID* inherited,
+                              const SidValue& sid) {
+  const size_t size = kObjectGuidsOffset + (object ? sizeof(GUID) : 0) +
+                      (inherited ? sizeof(GUID) : 0) + sid.size();
+  const size_t at = bytes_.size();
+  bytes_.resize(at + size);
+  BYTE* ace = bytes_.data() + at;
+  ace[offsetof(ACE_HEADER, AceType)] = type;
+  ace[offsetof(ACE_HEADER, AceFlags)] = flags;
+  WriteAt<WORD>(ace, offsetof(ACE_HEADER, AceSize), static_cast<WORD>(size));
+  WriteAt<ACCESS_MASK>(ace, offsetof(ACCESS_ALLOWED_OBJECT_ACE, Mask), mask);
+  WriteAt<DWORD>(
+      ace, offsetof(ACCESS_ALLOWED_OBJECT_ACE, Flags),
+      (object ? ACE_OBJECT_TYPE_PRESENT : 0) | (inherited ? ACE_INHERITED_OBJECT_TYPE_PRESENT : 0));
+  size_t offset = kObjectGuidsOffset;
+  for (const GUID* guid : {object, inherited}) {
+    if (guid) {
+      std::memcpy(ace + offset, guid, sizeof(GUID));
+      offset += sizeof(GUID);
+    }
+  }
+  std::memcpy(ace + offset, sid.data(), sid.size());
+  ++count_;
+}
+
+void AclBuilder::RaiseRevision(BYTE revision) {
+  standin::RaiseRevision(bytes_.data(), revision);
+}
+
 void AclBuilder::AppendCopy(const BYTE* ace, size_t size, BYTE flags) {
   const size_t at = bytes_.size();
   bytes_.insert(bytes_.end(), ace, ace + size);
@@ -125,8 +158,9 @@ void AclBuilder::AppendCopy(const BYTE* ace, size_t size, BYTE flags) {
 }
 
 std::optional<std::vector<BYTE>> AclBuilder::Finish() && {
-  if (bytes_.size() > kMaxAclSize || count_ > kMaxAceCount)
+  if (bytes_.size() + unused_room_ > kMaxAclSize || count_ > kMaxAceCount)
     return std::nullopt;
+  bytes_.resize(bytes_.size() + unused_room_, 0);
   WriteAt<WORD>(bytes_.data(), offsetof(ACL, AclSize), static_cast<WORD>(bytes_.size()));
   SetCount(bytes_.data(), static_cast<WORD>(count_));
   return std::move(bytes_);

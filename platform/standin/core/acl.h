@@ -96,8 +96,19 @@ class AclBuilder {
   explicit AclBuilder(BYTE revision = ACL_REVISION);
   // Appends an entry whose SID follows its mask.
   void Append(BYTE type, BYTE flags, ACCESS_MASK mask, const SidValue& sid);
+  // Appends an object entry: its flags say which of `object` and `inherited` follow the mask.
+  void AppendObject(BYTE type,
+                    BYTE flags,
+                    ACCESS_MASK mask,
+                    const GUID* object,
+                    const GUID* inherited,
+                    const SidValue& sid);
   // Appends a whole entry as it stands, with `flags` in place of its own.
   void AppendCopy(const BYTE* ace, size_t size, BYTE flags);
+  // Zero bytes the finished ACL keeps after its last entry, counted in its size.
+  void AddUnusedRoom(size_t bytes) { unused_room_ += bytes; }
+  // Raises the ACL's revision to `revision` when it is lower.
+  void RaiseRevision(BYTE revision);
   // The ACL's bytes; nullopt when they pass the largest ACL or its 16-bit entry count.
   std::optional<std::vector<BYTE>> Finish() &&;
   // Bytes so far.
@@ -106,6 +117,7 @@ class AclBuilder {
  private:
   std::vector<BYTE> bytes_;
   size_t count_ = 0;
+  size_t unused_room_ = 0;
 };
 
 // Writes an entry whose SID follows its mask at `at`; returns its size.

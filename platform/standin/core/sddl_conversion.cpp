@@ -1,11 +1,13 @@
 #include "platform/standin/core/sddl_conversion.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 
 #include "platform/sddl_rights.h"
 #include "platform/standin/core/acl.h"
+#include "platform/standin/core/layout.h"
 
 namespace standin {
 
@@ -27,15 +29,28 @@ const Named kAceFlags[] = {
     {L"FA", FAILED_ACCESS_ACE_FLAG},
 };
 
-// Entry types with an SDDL form here; object entries (OA, OD...) are refused.
-const Named kAceTypes[] = {
-    {L"A", ACCESS_ALLOWED_ACE_TYPE},
-    {L"D", ACCESS_DENIED_ACE_TYPE},
-    {L"AU", SYSTEM_AUDIT_ACE_TYPE},
-    {L"AL", SYSTEM_ALARM_ACE_TYPE},
+struct AceType {
+  const wchar_t* name;
+  BYTE type;
+  bool object;
+  BYTE plain;  // object types: the type an entry that names no GUID becomes
+};
+
+// Entry types with an SDDL form here; conditional (callback) and resource entries are refused.
+const AceType kAceTypes[] = {
+    {L"A", ACCESS_ALLOWED_ACE_TYPE, false, 0},
+    {L"D", ACCESS_DENIED_ACE_TYPE, false, 0},
+    {L"AU", SYSTEM_AUDIT_ACE_TYPE, false, 0},
+    {L"AL", SYSTEM_ALARM_ACE_TYPE, false, 0},
+    {L"OA", ACCESS_ALLOWED_OBJECT_ACE_TYPE, true, ACCESS_ALLOWED_ACE_TYPE},
+    {L"OD", ACCESS_DENIED_OBJECT_ACE_TYPE, true, ACCESS_DENIED_ACE_TYPE},
+    {L"OU", SYSTEM_AUDIT_OBJECT_ACE_TYPE, true, SYSTEM_AUDIT_ACE_TYPE},
+    {L"OL", SYSTEM_ALARM_OBJECT_ACE_TYPE, true, SYSTEM_ALARM_ACE_TYPE},
+    {L"ML", SYSTEM_MANDATORY_LABEL_ACE_TYPE, false, 0},
 };
 
 constexpr std::wstring_view kNoAccessControl = L"NO_ACCESS_CONTROL";
+constexpr size_t kGuidTextLength = 36;
 
 // The ACL control flags of D: or S:, in the order the platform writes them.
 struct AclFlag {
@@ -49,70 +64,211 @@ const AclFlag kAclFlags[] = {
     {L"AI", SE_DACL_AUTO_INHERITED, SE_SACL_AUTO_INHERITED},
 };
 
-std::optional<SidValue> ParseSid(std::wstring_view text, const AliasDomains& domains) {
-  if (auto sid = SidValue::Parse(text))
-    return sid;
-  return SidForAlias(text, domains);
+// The platform lets blanks stand between tokens; only the space counts as one.
+constexpr wchar_t kBlank = L' ';
+
+size_t SkipBlanks(std::wstring_view text, size_t i) {
+  while (i < text.size() && text[i] == kBlank)
+    ++i;
+  return i;
 }
 
-std::optional<DWORD> ParseNumber(std::wstring_view text) {
-  unsigned base = 10;
-  if (text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
-    base = 16;
-    text.remove_prefix(2);
+wchar_t Upper(wchar_t c) {
+  return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+}
+
+bool SameName(std::wstring_view text, const wchar_t* name) {
+  const std::wstring_view expected(name);
+  if (text.size() != expected.size())
+    return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (Upper(text[i]) != expected[i])
+      return false;
   }
-  if (text.empty())
-    return std::nullopt;
+  return true;
+}
+
+int DigitValue(wchar_t c, unsigned base) {
+  int digit = -1;
+  if (c >= L'0' && c <= L'9')
+    digit = c - L'0';
+  else if (c >= L'a' && c <= L'f')
+    digit = c - L'a' + 10;
+  else if (c >= L'A' && c <= L'F')
+    digit = c - L'A' + 10;
+  return digit >= 0 && static_cast<unsigned>(digit) < base ? digit : -1;
+}
+
+bool HexPrefix(std::wstring_view text, size_t i) {
+  return i + 1 < text.size() && text[i] == L'0' && (text[i + 1] == L'x' || text[i + 1] == L'X');
+}
+
+// Reads digits of `base` at `i` up to the first non-digit, saturating at `cap`; nullopt when
+// there is no digit.
+std::optional<std::uint64_t> ReadDigits(std::wstring_view text,
+                                        size_t& i,
+                                        unsigned base,
+                                        std::uint64_t cap) {
+  const size_t start = i;
   std::uint64_t value = 0;
-  for (wchar_t c : text) {
-    unsigned digit;
-    if (c >= L'0' && c <= L'9')
-      digit = static_cast<unsigned>(c - L'0');
-    else if (base == 16 && c >= L'a' && c <= L'f')
-      digit = static_cast<unsigned>(c - L'a' + 10);
-    else if (base == 16 && c >= L'A' && c <= L'F')
-      digit = static_cast<unsigned>(c - L'A' + 10);
-    else
-      return std::nullopt;
-    value = value * base + digit;
-    if (value > 0xFFFFFFFFull)
-      return std::nullopt;
+  for (int digit; i < text.size() && (digit = DigitValue(text[i], base)) >= 0; ++i) {
+    value = value > (cap - static_cast<unsigned>(digit)) / base ? cap : value * base + digit;
   }
-  return static_cast<DWORD>(value);
+  if (i == start)
+    return std::nullopt;
+  return value;
 }
 
-// A field made of two-letter names from `table`, such as "OICI" or "GRGW".
-std::optional<DWORD> ParseNames(std::wstring_view text, const Named* table, size_t count) {
-  DWORD value = 0;
-  if (text.size() % 2 != 0)
+// An access mask written as a number, read as the platform reads it: an optional minus, then
+// hexadecimal after "0x", octal after a leading 0, else decimal. A value past 32 bits is capped
+// at 0xffffffff before a minus negates it. Nothing may follow the digits.
+std::optional<DWORD> ParseMaskNumber(std::wstring_view text) {
+  size_t i = 0;
+  const bool negative = i < text.size() && text[i] == L'-';
+  if (negative)
+    ++i;
+  unsigned base = 10;
+  if (HexPrefix(text, i)) {
+    base = 16;
+    i += 2;
+  } else if (i + 1 < text.size() && text[i] == L'0') {
+    base = 8;
+  }
+  const auto value = ReadDigits(text, i, base, 0xFFFFFFFFull);
+  if (!value || i != text.size())
     return std::nullopt;
-  for (size_t i = 0; i < text.size(); i += 2) {
-    const std::wstring_view name = text.substr(i, 2);
-    const Named* found = nullptr;
-    for (size_t k = 0; k < count && !found; ++k) {
-      if (name == table[k].name)
-        found = &table[k];
-    }
-    if (!found)
+  const DWORD mask = static_cast<DWORD>(*value);
+  return negative ? static_cast<DWORD>(0u - mask) : mask;
+}
+
+// A field of two-letter names that `find` knows, such as "OICI" or "GR GW": blanks may open the
+// field and stand between names, but not follow the last one. An empty field is 0.
+template <typename Find>
+std::optional<DWORD> ParseNameList(std::wstring_view text, Find find) {
+  DWORD value = 0;
+  size_t i = SkipBlanks(text, 0);
+  bool first = true;
+  while (i < text.size()) {
+    if (!first)
+      i = SkipBlanks(text, i);
+    if (i + 2 > text.size())
       return std::nullopt;
-    value |= found->value;
+    const std::optional<DWORD> named = find(text.substr(i, 2));
+    if (!named)
+      return std::nullopt;
+    value |= *named;
+    i += 2;
+    first = false;
   }
   return value;
 }
 
-std::optional<DWORD> ParseRights(std::wstring_view text) {
-  if (!text.empty() && text[0] >= L'0' && text[0] <= L'9')
-    return ParseNumber(text);
-  if (text.size() % 2 != 0)
+std::optional<DWORD> ParseAceFlags(std::wstring_view text) {
+  return ParseNameList(text, [](std::wstring_view name) -> std::optional<DWORD> {
+    for (const auto& f : kAceFlags) {
+      if (SameName(name, f.name))
+        return f.value;
+    }
     return std::nullopt;
-  DWORD mask = 0;
-  for (size_t i = 0; i < text.size(); i += 2) {
-    const sddl::Right* right = sddl::FindRight(text.data() + i);
-    if (!right)
+  });
+}
+
+std::optional<DWORD> ParseRights(std::wstring_view text) {
+  const size_t start = SkipBlanks(text, 0);
+  if (start < text.size() && (text[start] == L'-' || (text[start] >= L'0' && text[start] <= L'9')))
+    return ParseMaskNumber(text.substr(start));
+  return ParseNameList(text, [](std::wstring_view name) -> std::optional<DWORD> {
+    // The platform reads names in any case.
+    const wchar_t upper[] = {Upper(name[0]), Upper(name[1])};
+    const sddl::Right* right = sddl::FindRight(upper);
+    return right ? std::optional<DWORD>(right->mask) : std::nullopt;
+  });
+}
+
+// A SID written out, "S-1-5-21-...", as SDDL reads it: blanks may precede each number; a number
+// is decimal, or hexadecimal after "0x" (and every number is, once the revision was written so).
+// Authorities above 48 bits are refused; sub-authorities above 32 bits are capped at 0xffffffff.
+std::optional<SidValue> ParseSidString(std::wstring_view text) {
+  if (text.size() < 2 || Upper(text[0]) != L'S' || text[1] != L'-')
+    return std::nullopt;
+  constexpr std::uint64_t kMaxAuthority = 0xFFFFFFFFFFFFull;
+  std::vector<std::uint64_t> fields;
+  bool all_hex = false;
+  size_t i = 2;
+  while (true) {
+    i = SkipBlanks(text, i);
+    const bool hex = all_hex || HexPrefix(text, i);
+    if (HexPrefix(text, i))
+      i += 2;
+    const auto value = ReadDigits(text, i, hex ? 16 : 10, kMaxAuthority + 1);
+    if (!value)
       return std::nullopt;
-    mask |= right->mask;
+    if (fields.empty())
+      all_hex = hex;
+    fields.push_back(*value);
+    if (i == text.size())
+      break;
+    if (text[i] != L'-')
+      return std::nullopt;
+    ++i;
   }
-  return mask;
+  // Revision, authority and at least one sub-authority.
+  if (fields.size() < 3 || fields[0] != SID_REVISION || fields[1] > kMaxAuthority ||
+      fields.size() - 2 > SID_MAX_SUB_AUTHORITIES)
+    return std::nullopt;
+  SidValue sid(fields[1], {});
+  for (size_t k = 2; k < fields.size(); ++k)
+    sid = sid.Child(static_cast<DWORD>(std::min<std::uint64_t>(fields[k], 0xFFFFFFFFull)));
+  return sid;
+}
+
+// An owner, group or trustee: a SID written out, or an alias that blanks may follow.
+std::optional<SidValue> ParseTrustee(std::wstring_view text, const AliasDomains& domains) {
+  text.remove_prefix(SkipBlanks(text, 0));
+  if (text.size() >= 2 && Upper(text[0]) == L'S' && text[1] == L'-')
+    return ParseSidString(text);
+  while (!text.empty() && text.back() == kBlank)
+    text.remove_suffix(1);
+  return SidForAlias(text, domains);
+}
+
+// "bf967aba-0de6-11d0-a285-00aa003049e2" in either case, nothing around it.
+std::optional<GUID> ParseGuid(std::wstring_view text) {
+  if (text.size() != kGuidTextLength)
+    return std::nullopt;
+  std::uint8_t bytes[16];
+  size_t at = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (text[i] != L'-')
+        return std::nullopt;
+      continue;
+    }
+    const int high = DigitValue(text[i], 16);
+    const int low = i + 1 < text.size() ? DigitValue(text[i + 1], 16) : -1;
+    if (high < 0 || low < 0)
+      return std::nullopt;
+    bytes[at++] = static_cast<std::uint8_t>(high * 16 + low);
+    ++i;
+  }
+  // The text gives Data1, Data2 and Data3 most significant byte first.
+  GUID guid;
+  guid.Data1 = static_cast<DWORD>(bytes[0]) << 24 | static_cast<DWORD>(bytes[1]) << 16 |
+               static_cast<DWORD>(bytes[2]) << 8 | bytes[3];
+  guid.Data2 = static_cast<WORD>(bytes[4] << 8 | bytes[5]);
+  guid.Data3 = static_cast<WORD>(bytes[6] << 8 | bytes[7]);
+  std::memcpy(guid.Data4, bytes + 8, sizeof(guid.Data4));
+  return guid;
+}
+
+// An object GUID field: absent when empty or blank, else one GUID.
+bool ParseGuidField(std::wstring_view text, std::optional<GUID>& guid) {
+  if (SkipBlanks(text, 0) == text.size()) {
+    guid.reset();
+    return true;
+  }
+  guid = ParseGuid(text);
+  return guid.has_value();
 }
 
 std::vector<std::wstring_view> Split(std::wstring_view text, wchar_t separator) {
@@ -132,18 +288,36 @@ bool ParseAce(std::wstring_view text, const AliasDomains& domains, AclBuilder& a
   const auto fields = Split(text, L';');
   if (fields.size() != 6)
     return false;
-  std::optional<BYTE> type;
+  const std::wstring_view type_name = fields[0].substr(SkipBlanks(fields[0], 0));
+  const AceType* type = nullptr;
   for (const auto& t : kAceTypes) {
-    if (fields[0] == t.name)
-      type = static_cast<BYTE>(t.value);
+    if (SameName(type_name, t.name))
+      type = &t;
   }
-  const auto flags = ParseNames(fields[1], kAceFlags, std::size(kAceFlags));
+  std::optional<GUID> object, inherited;
+  const auto flags = ParseAceFlags(fields[1]);
   const auto mask = ParseRights(fields[2]);
-  // Object types (fields 3 and 4) belong to object entries, which are not taken here.
-  const auto sid = ParseSid(fields[5], domains);
-  if (!type || !flags || !mask || !fields[3].empty() || !fields[4].empty() || !sid)
+  const auto sid = ParseTrustee(fields[5], domains);
+  if (!type || !flags || !mask || !sid || !ParseGuidField(fields[3], object) ||
+      !ParseGuidField(fields[4], inherited))
     return false;
-  acl.Append(*type, static_cast<BYTE>(*flags), *mask, *sid);
+  const BYTE ace_flags = static_cast<BYTE>(*flags);
+  if (!type->object) {
+    // Only object entries carry GUIDs.
+    if (object || inherited)
+      return false;
+    acl.Append(type->type, ace_flags, *mask, *sid);
+  } else if (!object && !inherited) {
+    // An object entry that names no GUID becomes the plain entry; the platform keeps the room
+    // of the object entry's flags unused at the end of the ACL.
+    acl.Append(type->plain, ace_flags, *mask, *sid);
+    acl.AddUnusedRoom(sizeof(DWORD));
+    acl.RaiseRevision(ACL_REVISION_DS);
+  } else {
+    acl.AppendObject(type->type, ace_flags, *mask, object ? &*object : nullptr,
+                     inherited ? &*inherited : nullptr, *sid);
+    acl.RaiseRevision(ACL_REVISION_DS);
+  }
   return acl.size() <= kMaxAclSize;
 }
 
@@ -156,7 +330,7 @@ struct ParsedAcl {
 // The text after "D:" or "S:": control flags, then the entries or NO_ACCESS_CONTROL.
 bool ParseAcl(std::wstring_view text, bool dacl, const AliasDomains& domains, ParsedAcl& out) {
   size_t i = 0;
-  while (i < text.size() && text[i] != L'(') {
+  while ((i = SkipBlanks(text, i)) < text.size() && text[i] != L'(') {
     const std::wstring_view rest = text.substr(i);
     if (rest.starts_with(kNoAccessControl)) {
       out.null = true;
@@ -175,7 +349,7 @@ bool ParseAcl(std::wstring_view text, bool dacl, const AliasDomains& domains, Pa
   }
   AclBuilder acl;
   size_t count = 0;
-  while (i < text.size()) {
+  while ((i = SkipBlanks(text, i)) < text.size()) {
     const size_t close = text.find(L')', i);
     if (text[i] != L'(' || close == std::wstring_view::npos)
       return false;
@@ -194,10 +368,32 @@ bool ParseAcl(std::wstring_view text, bool dacl, const AliasDomains& domains, Pa
   return true;
 }
 
+// A SID as SDDL writes one that has no alias: an authority of more than 32 bits in hexadecimal.
+std::wstring SidString(const SidValue& sid) {
+  std::wstring text = L"S-" + std::to_wstring(sid.data()[offsetof(SID, Revision)]) + L"-";
+  const std::uint64_t authority = sid.authority();
+  if (authority >> 32) {
+    wchar_t hex[24];
+    std::swprintf(hex, std::size(hex), L"0x%llX", static_cast<unsigned long long>(authority));
+    text += hex;
+  } else {
+    text += std::to_wstring(authority);
+  }
+  for (size_t i = 0; i < sid.sub_authority_count(); ++i)
+    text += L"-" + std::to_wstring(sid.sub_authority(i));
+  return text;
+}
+
 void WriteSid(const BYTE* sid, const AliasDomains& domains, std::wstring& text) {
   const auto value = SidValue::FromBytes(sid, SidBytes(sid));
   const std::wstring alias = AliasForSid(*value, domains);
-  text += alias.empty() ? value->ToString() : alias;
+  text += alias.empty() ? SidString(*value) : alias;
+}
+
+void WriteHex(DWORD mask, std::wstring& text) {
+  wchar_t hex[16];
+  std::swprintf(hex, std::size(hex), L"0x%x", mask);
+  text += hex;
 }
 
 void WriteRights(DWORD mask, std::wstring& text) {
@@ -211,9 +407,7 @@ void WriteRights(DWORD mask, std::wstring& text) {
   }
   for (int bit = 0; bit < 32; ++bit) {
     if ((mask & (1u << bit)) && !sddl::SingleBitName(1u << bit)) {
-      wchar_t hex[16];
-      std::swprintf(hex, std::size(hex), L"0x%x", mask);
-      text += hex;
+      WriteHex(mask, text);
       return;
     }
   }
@@ -223,10 +417,36 @@ void WriteRights(DWORD mask, std::wstring& text) {
   }
 }
 
+// A label's mask by the names of its three policies, or in hexadecimal when it holds more.
+void WriteLabelRights(DWORD mask, std::wstring& text) {
+  DWORD named = 0;
+  for (const auto& r : sddl::kLabelRights)
+    named |= r.mask;
+  if (mask & ~named) {
+    WriteHex(mask, text);
+    return;
+  }
+  for (const auto& r : sddl::kLabelRights) {
+    if (mask & r.mask)
+      text += r.name;
+  }
+}
+
+void WriteGuid(const BYTE* at, std::wstring& text) {
+  GUID guid;
+  std::memcpy(&guid, at, sizeof(guid));
+  wchar_t buffer[kGuidTextLength + 1];
+  std::swprintf(buffer, std::size(buffer), L"%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
+                guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                guid.Data4[6], guid.Data4[7]);
+  text += buffer;
+}
+
 bool WriteAce(const AceView& ace, const AliasDomains& domains, std::wstring& text) {
-  const Named* type = nullptr;
+  const AceType* type = nullptr;
   for (const auto& t : kAceTypes) {
-    if (ace.type() == t.value)
+    if (ace.type() == t.type)
       type = &t;
   }
   if (!type)
@@ -239,8 +459,25 @@ bool WriteAce(const AceView& ace, const AliasDomains& domains, std::wstring& tex
       text += f.name;
   }
   text += L";";
-  WriteRights(ace.mask(), text);
-  text += L";;;";
+  if (type->type == SYSTEM_MANDATORY_LABEL_ACE_TYPE)
+    WriteLabelRights(ace.mask(), text);
+  else
+    WriteRights(ace.mask(), text);
+  text += L";";
+  if (type->object) {
+    // The GUIDs the flags announce follow them, the object type first.
+    const DWORD present = ace.object_flags();
+    size_t at = offsetof(ACCESS_ALLOWED_OBJECT_ACE, ObjectType);
+    for (const DWORD flag : {ACE_OBJECT_TYPE_PRESENT, ACE_INHERITED_OBJECT_TYPE_PRESENT}) {
+      if (present & flag) {
+        WriteGuid(ace.data() + at, text);
+        at += sizeof(GUID);
+      }
+      text += L";";
+    }
+  } else {
+    text += L";;";
+  }
   WriteSid(ace.sid(), domains, text);
   text += L")";
   return true;
@@ -274,7 +511,7 @@ DWORD ParseSddl(std::wstring_view text,
   std::optional<SidValue> owner, group;
   std::optional<ParsedAcl> dacl, sacl;
   size_t i = 0;
-  while (i < text.size()) {
+  while ((i = SkipBlanks(text, i)) < text.size()) {
     if (i + 1 >= text.size() || text[i + 1] != L':')
       return ERROR_INVALID_PARAMETER;
     const wchar_t kind = text[i];
@@ -291,7 +528,7 @@ DWORD ParseSddl(std::wstring_view text,
         auto& sid = kind == L'O' ? owner : group;
         if (sid)
           return ERROR_INVALID_PARAMETER;
-        sid = ParseSid(value, domains);
+        sid = ParseTrustee(value, domains);
         if (!sid)
           return ERROR_INVALID_SID;
         break;

@@ -12,30 +12,98 @@ struct Alias {
   std::initializer_list<DWORD> rids;
 };
 
-// Aliases of fixed SIDs; those relative to the machine's own domain follow in code.
+// Aliases of fixed SIDs, as the platform documents them and wrote them in its recorded answers.
 const Alias kAliases[] = {
-    {L"WD", 1, {0}},       {L"CO", 3, {0}},       {L"CG", 3, {1}},       {L"OW", 3, {4}},
-    {L"NU", 5, {2}},       {L"IU", 5, {4}},       {L"SU", 5, {6}},       {L"AN", 5, {7}},
-    {L"PS", 5, {10}},      {L"AU", 5, {11}},      {L"RC", 5, {12}},      {L"SY", 5, {18}},
-    {L"LS", 5, {19}},      {L"NS", 5, {20}},      {L"BA", 5, {32, 544}}, {L"BU", 5, {32, 545}},
-    {L"BG", 5, {32, 546}}, {L"PU", 5, {32, 547}}, {L"AO", 5, {32, 548}}, {L"SO", 5, {32, 549}},
-    {L"PO", 5, {32, 550}}, {L"BO", 5, {32, 551}}, {L"RE", 5, {32, 552}}, {L"RU", 5, {32, 554}},
-    {L"RD", 5, {32, 555}}, {L"NO", 5, {32, 556}},
+    {L"WD", 1, {0}},
+    {L"CO", 3, {0}},
+    {L"CG", 3, {1}},
+    {L"OW", 3, {4}},
+    {L"NU", 5, {2}},
+    {L"IU", 5, {4}},
+    {L"SU", 5, {6}},
+    {L"AN", 5, {7}},
+    {L"ED", 5, {9}},
+    {L"PS", 5, {10}},
+    {L"AU", 5, {11}},
+    {L"RC", 5, {12}},
+    {L"SY", 5, {18}},
+    {L"LS", 5, {19}},
+    {L"NS", 5, {20}},
+    {L"WR", 5, {33}},
+    {L"UD", 5, {84, 0, 0, 0, 0, 0}},
+    {L"BA", 5, {32, 544}},
+    {L"BU", 5, {32, 545}},
+    {L"BG", 5, {32, 546}},
+    {L"PU", 5, {32, 547}},
+    {L"AO", 5, {32, 548}},
+    {L"SO", 5, {32, 549}},
+    {L"PO", 5, {32, 550}},
+    {L"BO", 5, {32, 551}},
+    {L"RE", 5, {32, 552}},
+    {L"RU", 5, {32, 554}},
+    {L"RD", 5, {32, 555}},
+    {L"NO", 5, {32, 556}},
+    {L"MU", 5, {32, 558}},
+    {L"LU", 5, {32, 559}},
+    {L"IS", 5, {32, 568}},
+    {L"CY", 5, {32, 569}},
+    {L"ER", 5, {32, 573}},
+    {L"CD", 5, {32, 574}},
+    {L"RA", 5, {32, 575}},
+    {L"ES", 5, {32, 576}},
+    {L"MS", 5, {32, 577}},
+    {L"HA", 5, {32, 578}},
+    {L"AA", 5, {32, 579}},
+    {L"RM", 5, {32, 580}},
+    {L"AC", 15, {2, 1}},
+    {L"LW", 16, {0x1000}},
+    {L"ME", 16, {0x2000}},
+    {L"MP", 16, {0x2100}},
+    {L"HI", 16, {0x3000}},
+    {L"SI", 16, {0x4000}},
+    {L"AS", 18, {1}},
+    {L"SS", 18, {2}},
 };
+
+enum class Scope { kMachine, kDomain };
+
+struct RelativeAlias {
+  const wchar_t* alias;
+  Scope scope;
+  DWORD rid;
+};
+
+// Aliases of accounts of the computer or of its domain (the forest's root domain for the
+// enterprise-wide groups EA, SA, EK and RO, one and the same domain here).
+const RelativeAlias kRelativeAliases[] = {
+    {L"LA", Scope::kMachine, 500}, {L"LG", Scope::kMachine, 501}, {L"RO", Scope::kDomain, 498},
+    {L"DA", Scope::kDomain, 512},  {L"DU", Scope::kDomain, 513},  {L"DG", Scope::kDomain, 514},
+    {L"DC", Scope::kDomain, 515},  {L"DD", Scope::kDomain, 516},  {L"CA", Scope::kDomain, 517},
+    {L"SA", Scope::kDomain, 518},  {L"EA", Scope::kDomain, 519},  {L"PA", Scope::kDomain, 520},
+    {L"CN", Scope::kDomain, 522},  {L"AP", Scope::kDomain, 525},  {L"KA", Scope::kDomain, 526},
+    {L"EK", Scope::kDomain, 527},  {L"RS", Scope::kDomain, 553},
+};
+
+bool SameAlias(std::wstring_view text, const wchar_t* alias) {
+  auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; };
+  return text.size() == 2 && upper(text[0]) == alias[0] && upper(text[1]) == alias[1];
+}
+
+const SidValue& DomainOf(Scope scope, const AliasDomains& domains) {
+  return scope == Scope::kMachine || domains.domain.empty() ? domains.machine : domains.domain;
+}
 
 }  // namespace
 
 std::optional<SidValue> SidForAlias(std::wstring_view alias, const AliasDomains& domains) {
-  if (alias.size() != 2)
-    return std::nullopt;
   for (const auto& a : kAliases) {
-    if (alias == a.alias)
+    if (SameAlias(alias, a.alias))
       return SidValue(a.authority, a.rids);
   }
-  if (alias == L"LA")
-    return domains.machine.Child(DOMAIN_USER_RID_ADMIN);
-  if (alias == L"LG")
-    return domains.machine.Child(DOMAIN_USER_RID_GUEST);
+  for (const auto& a : kRelativeAliases) {
+    if (SameAlias(alias, a.alias))
+      return DomainOf(a.scope, domains).Child(a.rid);
+  }
   return std::nullopt;
 }
 
@@ -44,10 +112,13 @@ std::wstring AliasForSid(const SidValue& sid, const AliasDomains& domains) {
     if (sid == SidValue(a.authority, a.rids))
       return a.alias;
   }
-  if (sid == domains.machine.Child(DOMAIN_USER_RID_ADMIN))
-    return L"LA";
-  if (sid == domains.machine.Child(DOMAIN_USER_RID_GUEST))
-    return L"LG";
+  if (sid.sub_authority_count() > 1) {
+    const SidValue parent = sid.Parent();
+    for (const auto& a : kRelativeAliases) {
+      if (sid.last_rid() == a.rid && parent == DomainOf(a.scope, domains))
+        return a.alias;
+    }
+  }
   return {};
 }
 

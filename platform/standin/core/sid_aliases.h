@@ -9,14 +9,17 @@
 
 namespace standin {
 
-// The domains that relative aliases ("LA", "LG") are taken from.
+// The domains that relative aliases are taken from: "LA" and "LG" from the computer's own
+// accounts, "DA", "DU", "EA" and the other domain aliases from the domain it belongs to (the
+// computer's own accounts when it belongs to none, as CreateWellKnownSid does without a domain).
 struct AliasDomains {
-  SidValue machine;  // the domain of the computer's local accounts
+  SidValue machine;
+  SidValue domain;
 };
 
-// The SID an alias such as "BA" or "WD" stands for on this machine; nullopt for no alias.
+// The SID an alias such as "BA" or "wd" (any case) stands for on this machine; nullopt for none.
 std::optional<SidValue> SidForAlias(std::wstring_view alias, const AliasDomains& domains);
-// The alias of a SID, or an empty string when it has none.
+// The alias the platform writes for a SID, or an empty string when it has none.
 std::wstring AliasForSid(const SidValue& sid, const AliasDomains& domains);
 
 }  // namespace standin

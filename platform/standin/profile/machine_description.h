@@ -89,6 +89,8 @@ struct MachineDescription {
   // SID string to the account name that lookups report for it.
   std::vector<std::pair<std::wstring, std::wstring>> names;
   std::vector<DomainDescription> domains;
+  // The domain of `domains` the computer belongs to; none when not given.
+  std::optional<std::wstring> domain;
   std::vector<FaultDescription> faults;
   // Message texts by code; nullopt removes a code's text.
   std::vector<std::pair<DWORD, std::optional<std::wstring>>> messages;

@@ -315,6 +315,7 @@ MachineDescription ParseProfile(std::string_view text,
                           d.domains.push_back(Domain(name, domain, dk));
                         });
         }},
+       {"domain", [&](const Json& v, const std::string& k) { d.domain = String(v, k); }},
        {"faults",
         [&](const Json& v, const std::string& k) {
           ForEachElement(v, k, [&](const Json& f, const std::string& fk) {
