@@ -1,9 +1,13 @@
 // Contract of the stand-in's SDDL conversions: strings parsed into self-relative descriptors
 // and written back as the platform writes them, with the platform's error codes.
+#include <zlib.h>
+
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "platform/standin/core/text.h"
 #include "tests/standin_contract.h"
 
 namespace {
@@ -309,6 +313,122 @@ TEST_F(standin_sddl, AbsoluteDescriptorsAreWrittenPartByPart) {
   ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
   acl->AceCount = 9;
   EXPECT_EQ(Write(&sd, kAll), L"<refused " + std::to_wstring(ERROR_INVALID_SECURITY_DESCR) + L">");
+}
+
+// Windows' own answers, recorded by Samba's test suite (tests/data/windows-sddl/README.md). The
+// machine is the recording machine: its account domain is the one its LA and LG entries hold.
+class standin_sddl_windows : public StandinTest {
+ protected:
+  std::string_view Profile() const override {
+    return R"({"machine_sid": "S-1-5-21-2457507606-2709100691-398136650"})";
+  }
+};
+
+struct WindowsFact {
+  std::string kind;     // both, print, cond, text or fail
+  std::wstring first;   // the SDDL, or the string given
+  std::wstring second;  // text: what Windows printed
+  Bytes bytes;          // both, print, cond: the self-relative bytes
+};
+
+std::wstring Unescape(const std::string& field) {
+  std::string text;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 1 < field.size()) {
+      ++i;
+      text += field[i] == 't' ? '\t' : field[i];
+    } else {
+      text += field[i];
+    }
+  }
+  return standin::Utf8ToWide(text);
+}
+
+Bytes FromHex(const std::string& hex) {
+  Bytes bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+std::vector<WindowsFact> ReadWindowsFacts() {
+  std::vector<WindowsFact> facts;
+  gzFile file = gzopen(VORTISS_WINDOWS_SDDL_DATA, "rb");
+  if (!file)
+    return facts;
+  std::string content;
+  char buffer[1 << 16];
+  for (int n; (n = gzread(file, buffer, sizeof(buffer))) > 0;)
+    content.append(buffer, static_cast<size_t>(n));
+  gzclose(file);
+  size_t start = 0;
+  for (size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::vector<std::string> fields;
+    const std::string line = content.substr(start, end - start);
+    for (size_t from = 0, tab;; from = tab + 1) {
+      tab = line.find('\t', from);
+      fields.push_back(line.substr(from, tab == std::string::npos ? tab : tab - from));
+      if (tab == std::string::npos)
+        break;
+    }
+    WindowsFact fact{fields[0], Unescape(fields[1]), {}, {}};
+    if (fact.kind == "text")
+      fact.second = Unescape(fields.at(2));
+    else if (fact.kind != "fail")
+      fact.bytes = FromHex(fields.at(2));
+    facts.push_back(std::move(fact));
+  }
+  return facts;
+}
+
+std::wstring WriteBytes(Bytes bytes) {
+  return bytes.empty() ? L"<refused>" : Write(bytes.data(), kAll);
+}
+
+TEST_F(standin_sddl_windows, EveryRecordedStringGivesWindowsAnswer) {
+  const std::vector<WindowsFact> facts = ReadWindowsFacts();
+  ASSERT_GT(facts.size(), 7000u) << "cannot read " << VORTISS_WINDOWS_SDDL_DATA;
+  std::map<std::string, size_t> checked;
+  std::vector<std::string> wrong;
+  auto check = [&](bool same, const WindowsFact& fact, const std::wstring& got) {
+    if (!same)
+      wrong.push_back(fact.kind + " " + standin::WideToUtf8(fact.first) + " -> " +
+                      standin::WideToUtf8(got));
+  };
+  for (const auto& fact : facts) {
+    ++checked[fact.kind];
+    if (fact.kind == "both") {
+      const Bytes parsed = Parse(fact.first.c_str());
+      check(parsed == fact.bytes, fact, L"other bytes: " + WriteBytes(parsed));
+      const std::wstring printed = WriteBytes(fact.bytes);
+      check(printed == fact.first, fact, printed);
+    } else if (fact.kind == "print") {
+      // Bytes Windows built from object entries that name no GUID (see the README).
+      const std::wstring printed = WriteBytes(fact.bytes);
+      check(printed == fact.first, fact, printed);
+    } else if (fact.kind == "text") {
+      const std::wstring printed = WriteBytes(Parse(fact.first.c_str()));
+      check(printed == fact.second, fact, printed);
+    } else if (fact.kind == "fail") {
+      check(Parse(fact.first.c_str()).empty(), fact, L"accepted");
+    } else {
+      // The one exception: conditional (callback) entries are refused, both ways.
+      ASSERT_EQ(fact.kind, "cond");
+      check(Parse(fact.first.c_str()).empty() && GetLastError() == ERROR_INVALID_ACL, fact,
+            L"not refused with ERROR_INVALID_ACL");
+      const std::wstring printed = WriteBytes(fact.bytes);
+      check(printed == L"<refused " + std::to_wstring(ERROR_INVALID_ACL) + L">", fact, printed);
+    }
+  }
+  EXPECT_GT(checked["both"], 7000u);
+  EXPECT_GT(checked["text"], 90u);
+  EXPECT_GT(checked["fail"], 40u);
+  EXPECT_EQ(checked["print"], 17u);
+  EXPECT_EQ(checked["cond"], 60u);
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " strings differ from Windows, the first: "
+                             << (wrong.empty() ? "" : wrong.front());
+  for (size_t i = 0; i < wrong.size() && i < 40; ++i)
+    ADD_FAILURE() << wrong[i];
 }
 
 }  // namespace
