@@ -29,6 +29,10 @@ const Text kTexts[] = {
     {ERROR_NO_TOKEN, L"An attempt was made to reference a token that does not exist.\r\n"},
     {ERROR_NONE_MAPPED, L"No mapping between account names and security IDs was done.\r\n"},
     {ERROR_INVALID_SID, L"The security ID structure is invalid.\r\n"},
+    // By number, as Windows numbers it: the macro alone could drift with the text.
+    {1360,
+     L"Generic access types were contained in an access mask which should already be mapped to "
+     L"nongeneric types.\r\n"},
     {RPC_S_SERVER_UNAVAILABLE, L"The RPC server is unavailable.\r\n"},
     {NERR_GroupNotFound, L"The group name could not be found.\r\n"},
     {NERR_DCNotFound, L"Could not find domain controller for this domain.\r\n"},

@@ -46,11 +46,11 @@ const MessageEntry kMessages[] = {
      L"Either a required impersonation level was not provided, or the provided impersonation "
      L"level is invalid.\r\n"},
     {1347, L"Cannot open an anonymous level security token.\r\n"},
-    {1361, L"A security descriptor is not in the right format (absolute or self-relative).\r\n"},
-    {1722, L"The RPC server is unavailable.\r\n"},
-    {1798,
+    {1360,
      L"Generic access types were contained in an access mask which should already be mapped to "
      L"nongeneric types.\r\n"},
+    {1361, L"A security descriptor is not in the right format (absolute or self-relative).\r\n"},
+    {1722, L"The RPC server is unavailable.\r\n"},
     {1815, L"The specified resource language ID cannot be found in the image file.\r\n"},
     {2220, L"The group name could not be found.\r\n"},
     {2221, L"The user name could not be found.\r\n"},
