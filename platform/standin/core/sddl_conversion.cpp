@@ -229,7 +229,11 @@ std::optional<SidValue> ParseTrustee(std::wstring_view text, const AliasDomains&
     return ParseSidString(text);
   while (!text.empty() && text.back() == kBlank)
     text.remove_suffix(1);
-  return SidForAlias(text, domains);
+  if (text.size() != 2)
+    return std::nullopt;
+  // SDDL reads aliases in any case.
+  const wchar_t alias[] = {Upper(text[0]), Upper(text[1])};
+  return SidForAlias(std::wstring_view(alias, 2), domains);
 }
 
 // "bf967aba-0de6-11d0-a285-00aa003049e2" in either case, nothing around it.

@@ -84,11 +84,6 @@ const RelativeAlias kRelativeAliases[] = {
     {L"EK", Scope::kDomain, 527},  {L"RS", Scope::kDomain, 553},
 };
 
-bool SameAlias(std::wstring_view text, const wchar_t* alias) {
-  auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; };
-  return text.size() == 2 && upper(text[0]) == alias[0] && upper(text[1]) == alias[1];
-}
-
 const SidValue& DomainOf(Scope scope, const AliasDomains& domains) {
   return scope == Scope::kMachine || domains.domain.empty() ? domains.machine : domains.domain;
 }
@@ -97,11 +92,11 @@ const SidValue& DomainOf(Scope scope, const AliasDomains& domains) {
 
 std::optional<SidValue> SidForAlias(std::wstring_view alias, const AliasDomains& domains) {
   for (const auto& a : kAliases) {
-    if (SameAlias(alias, a.alias))
+    if (alias == a.alias)
       return SidValue(a.authority, a.rids);
   }
   for (const auto& a : kRelativeAliases) {
-    if (SameAlias(alias, a.alias))
+    if (alias == a.alias)
       return DomainOf(a.scope, domains).Child(a.rid);
   }
   return std::nullopt;

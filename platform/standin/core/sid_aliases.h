@@ -17,7 +17,7 @@ struct AliasDomains {
   SidValue domain;
 };
 
-// The SID an alias such as "BA" or "wd" (any case) stands for on this machine; nullopt for none.
+// The SID an alias such as "BA" or "WD" stands for on this machine; nullopt for none.
 std::optional<SidValue> SidForAlias(std::wstring_view alias, const AliasDomains& domains);
 // The alias the platform writes for a SID, or an empty string when it has none.
 std::wstring AliasForSid(const SidValue& sid, const AliasDomains& domains);
