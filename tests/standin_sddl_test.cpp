@@ -345,9 +345,11 @@ std::wstring Unescape(const std::string& field) {
 }
 
 Bytes FromHex(const std::string& hex) {
+  auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
   Bytes bytes;
+  bytes.reserve(hex.size() / 2);
   for (size_t i = 0; i + 1 < hex.size(); i += 2)
-    bytes.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    bytes.push_back(static_cast<BYTE>(nibble(hex[i]) * 16 + nibble(hex[i + 1])));
   return bytes;
 }
 

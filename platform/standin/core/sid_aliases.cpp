@@ -88,6 +88,18 @@ const SidValue& DomainOf(Scope scope, const AliasDomains& domains) {
   return scope == Scope::kMachine || domains.domain.empty() ? domains.machine : domains.domain;
 }
 
+// True when `sid` is the fixed SID of `alias`; compared in place, since SIDs are written often.
+bool IsSidOf(const SidValue& sid, const Alias& alias) {
+  if (sid.authority() != alias.authority || sid.sub_authority_count() != alias.rids.size())
+    return false;
+  size_t i = 0;
+  for (const DWORD rid : alias.rids) {
+    if (sid.sub_authority(i++) != rid)
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<SidValue> SidForAlias(std::wstring_view alias, const AliasDomains& domains) {
@@ -104,7 +116,7 @@ std::optional<SidValue> SidForAlias(std::wstring_view alias, const AliasDomains&
 
 std::wstring AliasForSid(const SidValue& sid, const AliasDomains& domains) {
   for (const auto& a : kAliases) {
-    if (sid == SidValue(a.authority, a.rids))
+    if (IsSidOf(sid, a))
       return a.alias;
   }
   if (sid.sub_authority_count() > 1) {
