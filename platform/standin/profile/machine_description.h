@@ -90,6 +90,8 @@ struct MachineDescription {
   std::vector<std::pair<std::wstring, std::wstring>> names;
   std::vector<DomainDescription> domains;
   std::vector<FaultDescription> faults;
+  // Extra privileges by account reference (privilege names), for tokens of those accounts.
+  std::vector<std::pair<std::wstring, std::vector<std::wstring>>> privileges;
   // Message texts by code; nullopt removes a code's text.
   std::vector<std::pair<DWORD, std::optional<std::wstring>>> messages;
   // The folder that relative host paths of the description are taken from.
