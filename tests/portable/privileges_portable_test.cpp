@@ -133,15 +133,6 @@ TEST(AdjustTokenPrivileges, ChangesWhatTheTokenHoldsAndReportsTheRest) {
   EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &change, 0, nullptr, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ALL_ASSIGNED));
 
-  // No room for the earlier state: nothing changes.
-  change = {1, {{{kChangeNotify, 0}, 0}}};
-  length = kSentinel;
-  SetLastError(kSentinel);
-  EXPECT_FALSE(AdjustTokenPrivileges(
-      token, FALSE, &change, 4, reinterpret_cast<TOKEN_PRIVILEGES*>(previous.data()), &length));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(length, offsetof(TOKEN_PRIVILEGES, Privileges) + sizeof(LUID_AND_ATTRIBUTES));
-  EXPECT_TRUE(AttributesOf(token, kChangeNotify) & SE_PRIVILEGE_ENABLED);
   CloseHandle(token);
 
   // Without the right to adjust, nothing at all.
@@ -153,7 +144,23 @@ TEST(AdjustTokenPrivileges, ChangesWhatTheTokenHoldsAndReportsTheRest) {
   CloseHandle(token);
 }
 
-TEST(PrivilegeCheck, AsksAnImpersonationTokenForEnabledPrivileges) {
+TEST(AdjustTokenPrivileges, ChangesNothingWithoutRoomForTheEarlierState) {
+  SKIP_UNDER_WINE("AdjustTokenPrivileges adjusts even when PreviousState has no room");
+  HANDLE token = ProcessToken(TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES);
+  TOKEN_PRIVILEGES change = {1, {{{kChangeNotify, 0}, 0}}};
+  std::vector<BYTE> previous(64, 0xA5);
+  DWORD length = kSentinel;
+  SetLastError(kSentinel);
+  EXPECT_FALSE(AdjustTokenPrivileges(
+      token, FALSE, &change, 4, reinterpret_cast<TOKEN_PRIVILEGES*>(previous.data()), &length));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(length, offsetof(TOKEN_PRIVILEGES, Privileges) + sizeof(LUID_AND_ATTRIBUTES));
+  EXPECT_TRUE(AttributesOf(token, kChangeNotify) & SE_PRIVILEGE_ENABLED);
+  CloseHandle(token);
+}
+
+TEST(PrivilegeCheck, RefusesAPrimaryToken) {
+  SKIP_UNDER_WINE("PrivilegeCheck answers for a primary token");
   PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {{{kChangeNotify, 0}, 0}}};
   BOOL result = static_cast<BOOL>(kSentinel);
   HANDLE primary = ProcessToken(TOKEN_QUERY);
@@ -161,8 +168,13 @@ TEST(PrivilegeCheck, AsksAnImpersonationTokenForEnabledPrivileges) {
   EXPECT_FALSE(PrivilegeCheck(primary, &set, &result));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_IMPERSONATION_TOKEN));
   EXPECT_EQ(result, static_cast<BOOL>(kSentinel));
+  EXPECT_EQ(set.Privilege[0].Attributes, 0u);
   CloseHandle(primary);
+}
 
+TEST(PrivilegeCheck, AsksAnImpersonationTokenForEnabledPrivileges) {
+  PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {{{kChangeNotify, 0}, 0}}};
+  BOOL result = static_cast<BOOL>(kSentinel);
   ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
   HANDLE token = nullptr;
   ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
