@@ -10,7 +10,7 @@
 
 class SdCommand {
  public:
-  // Adds `sd` and its verbs (show, grant, deny, revoke, owner) to `app`.
+  // Adds `sd` and its verbs (show, grant, deny, revoke, owner, set) to `app`.
   explicit SdCommand(CLI::App& app);
   SdCommand(const SdCommand&) = delete;
   SdCommand& operator=(const SdCommand&) = delete;
@@ -19,7 +19,7 @@ class SdCommand {
   // Runs the verb given; the exit status: 0 done, 1 failed, 2 a usage error.
   int Run() const;
 
-  enum class Verb { kShow, kGrant, kDeny, kRevoke, kOwner };
+  enum class Verb { kShow, kGrant, kDeny, kRevoke, kOwner, kSet };
 
   struct VerbOptions {
     Verb verb = Verb::kShow;
@@ -27,11 +27,13 @@ class SdCommand {
     std::vector<std::string> arguments;  // TARGET (unless a key or value) and the verb's own
     std::string key;                     // --key ROOT\SUBKEY
     std::vector<std::string> value;      // --value ROOT\SUBKEY NAME
-    bool no_inherit = false;
+    bool no_inherit = false;             // protect the DACL
+    bool inherit = false;                // let it inherit again
+    bool sddl = false;                   // show: the SDDL alone
   };
 
  private:
   CLI::App* sd_ = nullptr;
   // Fixed in place: CLI11 writes into their members.
-  std::array<VerbOptions, 5> verbs_;
+  std::array<VerbOptions, 6> verbs_;
 };

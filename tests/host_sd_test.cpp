@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,7 +60,8 @@ constexpr const char* kProfile = R"json({
   "security": {
     "C:\\Data": "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)",
     "C:\\Data\\report.txt": "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)",
-    "C:\\Locked": "O:SYD:PAI(A;OICI;FR;;;WD)"
+    "C:\\Locked": "O:SYD:PAI(A;OICI;FR;;;WD)",
+    "C:\\Shared": "O:SYD:PAI(A;OICI;FA;;;WD)"
   },
   "registry": {
     "HKLM\\Software\\Example": {
@@ -97,14 +99,18 @@ class HostSdTest : public ::testing::Test {
         dir_);
   }
 
-  // As Run, on the machine of kProfile, whose C: is a folder of this test's directory.
-  HostRun RunOnProfile(std::vector<std::string> args) {
-    const fs::path profile = dir_ / "machine.json";
+  // As Run, on the machine of kProfile, whose C: is a folder of this test's directory; with
+  // `filtered`, alice's token is the filtered one of an administrator.
+  HostRun RunOnProfile(std::vector<std::string> args, bool filtered = false) {
+    const fs::path profile = dir_ / (filtered ? "filtered.json" : "machine.json");
     if (!fs::exists(profile)) {
       fs::create_directories(dir_ / "disk-c" / "Data");
       fs::create_directories(dir_ / "disk-c" / "Locked");
+      fs::create_directories(dir_ / "disk-c" / "Shared");
       std::ofstream(dir_ / "disk-c" / "Data" / "report.txt") << "figures";
-      std::ofstream(profile) << kProfile;
+      std::ofstream(profile) << (filtered ? Replace(kProfile, "\"user\": \"alice\",",
+                                                    "\"user\": \"alice\", \"elevated\": false,")
+                                          : std::string(kProfile));
     }
     args.insert(args.begin(), {"--machine", profile.string()});
     return Run(args);
@@ -137,24 +143,25 @@ class HostSdTest : public ::testing::Test {
   fs::path registry_;
 };
 
-// The edits build the same descriptor from the same model whatever holds it; show prints the
-// object's own descriptor, which for files and keys carries no group (neither class reads it).
+// An edit changes the account's own entries and nothing else: the other entries keep their
+// flags, their order and the DACL's protection. Show prints the object's own descriptor, which
+// for files and keys carries no group (neither class reads it); a value holds a whole one.
 TEST_F(HostSdTest, ProfileMachineShowsAndEditsEveryKindOfTarget) {
   struct Target {
     std::vector<std::string> args;
-    const char* shown_sddl;
+    const char* head;   // owner and group as shown
+    const char* flags;  // the flags of a new entry: none on a file, inherited on what holds
   };
   const Target targets[] = {
-      {{"C:\\Data\\report.txt"}, "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
-      {{"C:\\Data"}, "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
-      {{"--key", "HKLM\\Software\\Example"}, "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
-      {{"--value", "HKEY_LOCAL_MACHINE\\Software\\Example", "Launch"},
-       "O:BAG:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
+      {{"C:\\Data\\report.txt"}, "O:BA", ""},
+      {{"C:\\Data"}, "O:BA", "OICI"},
+      {{"--key", "HKLM\\Software\\Example"}, "O:BA", "OICI"},
+      {{"--value", "HKEY_LOCAL_MACHINE\\Software\\Example", "Launch"}, "O:BAG:SY", "OICI"},
   };
   struct Edit {
     std::vector<std::string> verb;
     std::vector<std::string> dump;
-    const char* sddl;
+    const char* sddl;  // %H: the head, %F: a new entry's flags
   };
   const std::string owner = "\t\tOwner: BUILTIN\\Administrators";
   const std::string admins = "\t\tAccess granted to: BUILTIN\\Administrators";
@@ -162,26 +169,29 @@ TEST_F(HostSdTest, ProfileMachineShowsAndEditsEveryKindOfTarget) {
   const Edit edits[] = {
       {{"grant", "bob", "FR"},
        {owner, admins, users, "\t\tAccess granted to: WS01\\bob"},
-       "O:BAG:SYD:(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)(A;OICI;FR;;;S-1-5-21-1-2-3-1005)"},
+       "%HD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)(A;%F;FR;;;S-1-5-21-1-2-3-1005)"},
       {{"deny", "WS01\\bob", "FW"},
        {owner, "\t\tAccess denied to: WS01\\bob", admins, users},
-       "O:BAG:SYD:(D;OICI;FW;;;S-1-5-21-1-2-3-1005)(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
+       "%HD:PAI(D;%F;FW;;;S-1-5-21-1-2-3-1005)(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
       {{"grant", "Users", "0x1f01ff"},
        {owner, admins, users},
-       "O:BAG:SYD:(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)"},
-      {{"revoke", "BUILTIN\\Users"}, {owner, admins}, "O:BAG:SYD:(A;OICI;FA;;;BA)"},
+       "%HD:PAI(A;OICI;FA;;;BA)(A;%F;FA;;;BU)"},
+      {{"revoke", "BUILTIN\\Users"}, {owner, admins}, "%HD:PAI(A;OICI;FA;;;BA)"},
       {{"owner", "alice"},
        {"\t\tOwner: WS01\\alice", admins, users},
-       "O:S-1-5-21-1-2-3-1004G:SYD:(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
+       "O:S-1-5-21-1-2-3-1004%GD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
   };
 
   for (const Target& target : targets) {
+    const std::string group = Replace(target.head, "O:BA", "");
     std::vector<std::string> show = {"sd", "show"};
     show.insert(show.end(), target.args.begin(), target.args.end());
     const HostRun shown = RunOnProfile(show);
     EXPECT_EQ(shown.status, 0) << target.args[0] << ": " << shown.err;
     EXPECT_EQ(Parse(shown.out).dump, (std::vector<std::string>{owner, admins, users}));
-    EXPECT_EQ(Parse(shown.out).sddl, target.shown_sddl) << target.args[0];
+    EXPECT_EQ(Parse(shown.out).sddl,
+              std::string(target.head) + "D:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)")
+        << target.args[0];
     EXPECT_EQ(shown.err, "");
 
     for (const Edit& edit : edits) {
@@ -192,7 +202,9 @@ TEST_F(HostSdTest, ProfileMachineShowsAndEditsEveryKindOfTarget) {
       const std::string what = target.args[0] + " " + edit.verb[0] + " " + edit.verb[1];
       EXPECT_EQ(run.status, 0) << what << ": " << run.err;
       EXPECT_EQ(Parse(run.out).dump, edit.dump) << what;
-      EXPECT_EQ(Parse(run.out).sddl, edit.sddl) << what;
+      std::string sddl = Replace(Replace(edit.sddl, "%H", target.head), "%G", group);
+      sddl = Replace(Replace(sddl, "%F", target.flags), "%F", target.flags);
+      EXPECT_EQ(Parse(run.out).sddl, sddl) << what;
       EXPECT_EQ(run.err, "") << what;
     }
     // A profile machine's edits last for its run only.
@@ -279,13 +291,6 @@ TEST_F(HostSdTest, RefusedWritesReportThePlatformsError) {
            Case{{"deny", "--key", "HKLM\\Software\\Locked", "Guests", "KW"},
                 "vortiss: cannot write the descriptor of 'HKLM\\Software\\Locked': error 5: "
                 "Access is denied."},
-           // An administrator may take ownership for itself, not give it to another user.
-           Case{{"owner", "C:\\Data\\report.txt", "bob"},
-                "vortiss: cannot write the owner of 'C:\\Data\\report.txt': error 1307: This "
-                "security ID may not be assigned as the owner of this object."},
-           Case{{"owner", "--key", "HKLM\\Software\\Example", "bob"},
-                "vortiss: cannot write the descriptor of 'HKLM\\Software\\Example': error 1307: "
-                "This security ID may not be assigned as the owner of this object."},
        }) {
     std::vector<std::string> args = {"sd"};
     args.insert(args.end(), c.args.begin(), c.args.end());
@@ -293,6 +298,64 @@ TEST_F(HostSdTest, RefusedWritesReportThePlatformsError) {
     EXPECT_EQ(run.status, 1) << c.message;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, std::string(c.message) + "\n");
+  }
+}
+
+// As the platform's own tools do, owner enables the take-ownership and restore privileges the
+// token holds: an elevated administrator takes ownership where the DACL gives it no right, and
+// gives it to another user. A filtered administrator holds neither privilege.
+TEST_F(HostSdTest, OwnerUsesThePrivilegesTheTokenHolds) {
+  struct Case {
+    bool filtered;
+    std::vector<std::string> args;
+    int status;
+    const char* out;
+    const char* err;
+  };
+  for (const Case& c : {
+           Case{false,
+                {"C:\\Locked", "alice"},
+                0,
+                "\t\tOwner: WS01\\alice\n\t\tAccess granted to: \\Everyone\n"
+                "sddl: O:S-1-5-21-1-2-3-1004D:PAI(A;OICI;FR;;;WD)\n",
+                ""},
+           Case{false,
+                {"C:\\Locked", "bob"},
+                0,
+                "\t\tOwner: WS01\\bob\n\t\tAccess granted to: \\Everyone\n"
+                "sddl: O:S-1-5-21-1-2-3-1005D:PAI(A;OICI;FR;;;WD)\n",
+                ""},
+           Case{false,
+                {"--key", "HKLM\\Software\\Locked", "bob"},
+                0,
+                "\t\tOwner: WS01\\bob\n\t\tAccess granted to: \\Everyone\n"
+                "sddl: O:S-1-5-21-1-2-3-1005D:PAI(A;;KR;;;WD)\n",
+                ""},
+           Case{true,
+                {"C:\\Locked", "alice"},
+                1,
+                "",
+                "vortiss: cannot write the owner of 'C:\\Locked': error 5: Access is denied.\n"},
+           Case{true,
+                {"C:\\Shared", "bob"},
+                1,
+                "",
+                "vortiss: cannot write the owner of 'C:\\Shared': error 1307: This security ID may "
+                "not be assigned as the owner of this object.\n"},
+           Case{true,
+                {"C:\\Shared", "alice"},
+                0,
+                "\t\tOwner: WS01\\alice\n\t\tAccess granted to: \\Everyone\n"
+                "sddl: O:S-1-5-21-1-2-3-1004D:PAI(A;OICI;FA;;;WD)\n",
+                ""},
+       }) {
+    std::vector<std::string> args = {"sd", "owner"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const HostRun run = RunOnProfile(args, c.filtered);
+    const std::string what = (c.filtered ? "filtered " : "elevated ") + c.args[0];
+    EXPECT_EQ(run.status, c.status) << what;
+    EXPECT_EQ(run.out, c.out) << what;
+    EXPECT_EQ(run.err, c.err) << what;
   }
 }
 
@@ -311,6 +374,11 @@ TEST_F(HostSdTest, UsageErrors) {
            {"sd", "show", "--value", "HKLM\\Software\\Example"},
            {"sd", "show", "--key", "HKLM\\Software", "--value", "HKLM\\Software", "x"},
            {"sd", "show", "--no-inherit", "C:\\Data"},
+           // An empty account is an unset variable far more often than a wish for SYSTEM.
+           {"sd", "grant", "C:\\Data", "", "FR"},
+           {"sd", "owner", "--key", "HKLM\\Software\\Example", ""},
+           {"sd", "grant", "--inherit", "--no-inherit", "C:\\Data", "bob", "FR"},
+           {"sd", "set", "C:\\Data"},
        }) {
     const HostRun run = RunOnProfile(args);
     std::string joined;
@@ -353,48 +421,126 @@ TEST_F(HostSdTest, UnresolvableAccountChangesNothing) {
   }
 }
 
-// Show after an edit prints what the edit printed; for a file or key, without the group the
-// object's own descriptor lacks, and with the DACL marked protected by --no-inherit.
-TEST_F(HostSdTest, HostMirrorEditsPersistAndShowPrintsWhatTheEditPrinted) {
-  const fs::path file = dir_ / "plan.txt";
+// The entries of an SDDL string's DACL, each as "TYPE;FLAGS;RIGHTS;;;SID".
+std::vector<std::string> Entries(const std::string& sddl) {
+  std::vector<std::string> entries;
+  for (size_t open = sddl.find('('); open != std::string::npos; open = sddl.find('(', open + 1))
+    entries.push_back(sddl.substr(open + 1, sddl.find(')', open) - open - 1));
+  return entries;
+}
+
+// Edits persist on the host mirror and change only what they name: the account's own entries.
+// Inherited entries stay inherited, every account has at most one grant and one denial of its
+// own, an edit applied twice gives what it gave once, and show prints what the edit printed.
+TEST_F(HostSdTest, HostMirrorEditsChangeOnlyWhatTheyName) {
+  const fs::path folder = dir_ / "shared";
+  fs::create_directories(folder);
+  const fs::path file = folder / "plan.txt";
   std::ofstream(file) << "x";
-  StoreDescriptorValue(L"Software\\VortissSd", L"Launch", L"O:BAG:SYD:(A;;FA;;;BA)(A;;FR;;;BU)");
-  struct Target {
-    std::vector<std::string> args;
-    bool whole_descriptor;  // the value keeps the group, and has no inheritance
+  ASSERT_EQ(Run({"sd", "grant", folder.string(), "Everyone", "FR"}).status, 0);
+  // The value lies in a key of its own: the key's edits deny Users the right to write to it.
+  StoreDescriptorValue(L"Software\\VortissValue", L"Launch", L"O:BAG:SYD:(A;;FA;;;BA)(A;;FR;;;BU)");
+  StoreDescriptorValue(L"Software\\VortissSd", L"Other", L"O:BAG:SYD:(A;;FA;;;BA)");
+  const std::vector<std::vector<std::string>> targets = {
+      {file.string()},
+      {"--key", "HKCU\\Software\\VortissSd"},
+      {"--value", "HKCU\\Software\\VortissValue", "Launch"}};
+  const std::vector<std::vector<std::string>> edits = {
+      {"grant", "Guests", "FR"},         {"deny", "Users", "FW"},
+      {"grant", "Everyone", "FX"},       {"revoke", "Guests"},
+      {"grant", "Administrators", "FA"}, {"deny", "Guests", "FW"},
+      {"owner", "Administrators"},       {"grant", "Users", "FR"},
+      {"grant", "Guests", "0x20019"},    {"revoke", "Everyone"},
   };
-  const Target targets[] = {{{file.string()}, false},
-                            {{"--key", "HKCU\\Software\\VortissSd"}, false},
-                            {{"--value", "HKCU\\Software\\VortissSd", "Launch"}, true}};
-  const std::vector<std::vector<std::string>> edits = {{"grant", "Guests", "FR"},
-                                                       {"deny", "Guests", "FW"},
-                                                       {"grant", "Everyone", "0x20019"},
-                                                       {"revoke", "Guests"},
-                                                       {"owner", "Administrators"}};
-  for (const Target& target : targets) {
+  for (const auto& target : targets) {
     std::vector<std::string> show = {"sd", "show"};
-    show.insert(show.end(), target.args.begin(), target.args.end());
+    show.insert(show.end(), target.begin(), target.end());
+    const auto inherited = [](const std::string& sddl) {
+      std::vector<std::string> found;
+      for (const auto& e : Entries(sddl)) {
+        if (e.find(";ID;") != std::string::npos || e.find("ID;") == 2)
+          found.push_back(e);
+      }
+      return found;
+    };
+    const std::vector<std::string> before = inherited(Parse(Run(show).out).sddl);
     for (const auto& edit : edits) {
-      std::vector<std::string> args = {"sd", edit[0], "--no-inherit"};
-      args.insert(args.end(), target.args.begin(), target.args.end());
+      std::vector<std::string> args = {"sd", edit[0]};
+      args.insert(args.end(), target.begin(), target.end());
       args.insert(args.end(), edit.begin() + 1, edit.end());
       const HostRun edited = Run(args);
-      const std::string what = edit[0] + " " + edit[1] + " on " + target.args.back();
+      const std::string what = edit[0] + " " + edit[1] + " on " + target.back();
       ASSERT_EQ(edited.status, 0) << what << ": " << edited.err;
-      const HostRun shown = Run(show);
-      ASSERT_EQ(shown.status, 0) << what << ": " << shown.err;
-      EXPECT_EQ(Parse(shown.out).dump, Parse(edited.out).dump) << what;
-      const std::string built = Parse(edited.out).sddl;
-      EXPECT_EQ(Parse(shown.out).sddl, target.whole_descriptor
-                                           ? built
-                                           : Replace(Replace(built, "G:SY", ""), "D:", "D:PAI"))
-          << what;
+      EXPECT_EQ(Run(show).out, edited.out) << what;
+      EXPECT_EQ(Run(args).out, edited.out) << what << ": the same edit again changes nothing";
+      const std::string sddl = Parse(edited.out).sddl;
+      EXPECT_EQ(inherited(sddl), before) << what << ": " << sddl;
+      std::map<std::string, int> own;
+      for (const auto& e : Entries(sddl)) {
+        if (e.find("ID") == std::string::npos)
+          ++own[e.substr(0, e.find(';')) + e.substr(e.rfind(';'))];
+      }
+      for (const auto& [entry, count] : own)
+        EXPECT_EQ(count, 1) << what << ": " << entry << " in " << sddl;
     }
-    const Printed last = Parse(Run(show).out);
-    EXPECT_EQ(last.dump.front(), "\t\tOwner: BUILTIN\\Administrators") << target.args.back();
-    EXPECT_NE(last.sddl.find("(A;OICI;KR;;;WD)"), std::string::npos) << last.sddl;
-    EXPECT_EQ(last.sddl.find(";BG)"), std::string::npos) << last.sddl;
   }
+  // The file still inherits Everyone from its folder, and the revocation says so.
+  const HostRun revoked = Run({"sd", "revoke", file.string(), "Everyone"});
+  EXPECT_EQ(revoked.status, 0);
+  EXPECT_NE(revoked.err.find("\\Everyone keeps access inherited from '"), std::string::npos)
+      << revoked.err;
+  EXPECT_NE(revoked.err.find("shared'"), std::string::npos) << revoked.err;
+}
+
+// --no-inherit protects a DACL and keeps what it inherited as entries of its own; --inherit lets
+// it inherit again. Set applies a whole descriptor, and show --sddl prints it back; a value that
+// does not exist yet is made by the first edit.
+TEST_F(HostSdTest, ProtectionSetAndNewValues) {
+  const fs::path folder = dir_ / "tree";
+  fs::create_directories(folder);
+  const fs::path file = folder / "leaf.txt";
+  std::ofstream(file) << "x";
+  ASSERT_EQ(Run({"sd", "grant", folder.string(), "Guests", "FR"}).status, 0);
+  const HostRun protect = Run({"sd", "grant", "--no-inherit", file.string(), "Users", "FR"});
+  ASSERT_EQ(protect.status, 0) << protect.err;
+  const std::string protected_sddl = Parse(protect.out).sddl;
+  EXPECT_NE(protected_sddl.find("D:PAI"), std::string::npos) << protected_sddl;
+  EXPECT_NE(protected_sddl.find("(A;;FR;;;BG)"), std::string::npos) << protected_sddl;
+  EXPECT_EQ(protected_sddl.find("ID;"), std::string::npos) << protected_sddl;
+  const HostRun reopened = Run({"sd", "revoke", "--inherit", file.string(), "Guests"});
+  ASSERT_EQ(reopened.status, 0) << reopened.err;
+  EXPECT_NE(Parse(reopened.out).sddl.find("(A;ID;FR;;;BG)"), std::string::npos) << reopened.out;
+
+  for (const std::vector<std::string>& target :
+       std::vector<std::vector<std::string>>{{"--key", "HKCU\\Software\\VortissSet"},
+                                             {"--value", "HKCU\\Software\\VortissSet", "Stored"}}) {
+    if (target[0] == "--key")
+      StoreDescriptorValue(L"Software\\VortissSet", L"Other", L"O:BAG:SYD:(A;;FA;;;BA)");
+    const std::string sddl = target[0] == "--key" ? "O:BAD:PAI(A;CI;KA;;;BA)(D;CI;KW;;;BG)"
+                                                  : "O:BAG:SYD:PAI(D;;KW;;;BG)(A;CI;KA;;;BA)";
+    std::vector<std::string> set = {"sd", "set"};
+    set.insert(set.end(), target.begin(), target.end());
+    set.push_back(sddl);
+    const HostRun applied = Run(set);
+    ASSERT_EQ(applied.status, 0) << applied.err;
+    std::vector<std::string> show = {"sd", "show", "--sddl"};
+    show.insert(show.end(), target.begin(), target.end());
+    const HostRun shown = Run(show);
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(shown.out, sddl + "\n");
+  }
+  const HostRun bad = Run({"sd", "set", "--key", "HKCU\\Software\\VortissSet", "D:(A;;FA;;;ZZ)"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err,
+            "vortiss: invalid descriptor 'D:(A;;FA;;;ZZ)': error 1336: The access control list "
+            "(ACL) structure is invalid.\n");
+
+  const HostRun made =
+      Run({"sd", "grant", "--value", "HKCU\\Software\\VortissSet", "Fresh", "Guests", "FR"});
+  EXPECT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.out,
+            "\t\tOwner: NT AUTHORITY\\SYSTEM\n\t\tAccess granted to: BUILTIN\\Guests\n"
+            "sddl: O:SYG:SYD:(A;OICI;FR;;;BG)\n");
 }
 
 // A directory's grant reaches what it holds, and so does its revocation.

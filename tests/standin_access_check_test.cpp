@@ -100,7 +100,7 @@ const Case kCases[] = {
     {kElevated, L"O:SYG:SYD:(A;;GA;;;WD)", MAXIMUM_ALLOWED, TRUE, FILE_ALL_ACCESS, kSentinelError},
     {kElevated, L"O:SYG:SYD:(D;;GW;;;WD)(A;;FA;;;WD)", FILE_WRITE_DATA, FALSE, 0,
      ERROR_ACCESS_DENIED},
-    // The audit right needs a privilege no token here holds; no entry gives it.
+    // The audit right needs SeSecurityPrivilege enabled; no entry gives it.
     {kElevated, L"O:SYG:SYD:(A;;0x3000003;;;WD)", MAXIMUM_ALLOWED, TRUE, 3, kSentinelError},
     {kElevated, L"O:SYG:SYD:(A;;0x1000000;;;WD)", ACCESS_SYSTEM_SECURITY, FALSE, 0,
      ERROR_PRIVILEGE_NOT_HELD},
@@ -127,6 +127,71 @@ TEST_F(standin_access_check, RulesOfTheCheck) {
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(granted, c.granted);
     EXPECT_EQ(privileges.PrivilegeCount, 0u);
+    CloseHandle(token);
+  }
+}
+
+// Enabled privileges grant before any entry is read: SeTakeOwnershipPrivilege WRITE_OWNER,
+// SeSecurityPrivilege ACCESS_SYSTEM_SECURITY; each one used is reported. Held but disabled, or
+// not held (a filtered token), they grant nothing.
+TEST_F(standin_access_check, EnabledPrivilegesGrantTheirRights) {
+  struct Row {
+    std::string_view profile;
+    DWORD enable;  // a privilege's LUID, or 0
+    const wchar_t* sddl;
+    DWORD desired;
+    BOOL status;
+    DWORD granted;
+    DWORD used;  // the privilege reported, or 0
+  };
+  const Row rows[] = {
+      {kElevated, SE_TAKE_OWNERSHIP_PRIVILEGE, L"O:SYG:SYD:", WRITE_OWNER, TRUE, WRITE_OWNER,
+       SE_TAKE_OWNERSHIP_PRIVILEGE},
+      {kElevated, SE_TAKE_OWNERSHIP_PRIVILEGE, L"O:SYG:SYD:(D;;WO;;;WD)", WRITE_OWNER | 1, FALSE, 0,
+       0},
+      {kElevated, SE_TAKE_OWNERSHIP_PRIVILEGE, L"O:SYG:SYD:(D;;WO;;;WD)(A;;0x1;;;WD)",
+       WRITE_OWNER | 1, TRUE, WRITE_OWNER | 1, SE_TAKE_OWNERSHIP_PRIVILEGE},
+      {kElevated, SE_TAKE_OWNERSHIP_PRIVILEGE, L"O:SYG:SYD:(A;;0x1;;;WD)", MAXIMUM_ALLOWED, TRUE,
+       WRITE_OWNER | 1, SE_TAKE_OWNERSHIP_PRIVILEGE},
+      {kElevated, 0, L"O:SYG:SYD:", WRITE_OWNER, FALSE, 0, 0},
+      {kElevated, SE_SECURITY_PRIVILEGE, L"O:SYG:SYD:", ACCESS_SYSTEM_SECURITY, TRUE,
+       ACCESS_SYSTEM_SECURITY, SE_SECURITY_PRIVILEGE},
+      {kFiltered, SE_TAKE_OWNERSHIP_PRIVILEGE, L"O:SYG:SYD:", WRITE_OWNER, FALSE, 0, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << standin::WideToUtf8(r.sddl) << " desired 0x" << std::hex
+                                    << r.desired << " enabling " << std::dec << r.enable);
+    InstallProfile(r.profile);
+    const auto sd = Descriptor(r.sddl);
+    ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+    HANDLE token = nullptr;
+    ASSERT_TRUE(
+        OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, FALSE, &token));
+    RevertToSelf();
+    if (r.enable) {
+      TOKEN_PRIVILEGES change = {1, {{{r.enable, 0}, SE_PRIVILEGE_ENABLED}}};
+      SetLastError(kSentinelError);
+      EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &change, 0, nullptr, nullptr));
+      EXPECT_EQ(GetLastError(), r.profile == kFiltered ? static_cast<DWORD>(ERROR_NOT_ALL_ASSIGNED)
+                                                       : static_cast<DWORD>(ERROR_SUCCESS));
+    }
+    PRIVILEGE_SET privileges;
+    DWORD length = sizeof(privileges);
+    DWORD granted = kUnchanged;
+    BOOL status = static_cast<BOOL>(kUnchanged);
+    EXPECT_TRUE(AccessCheck(const_cast<BYTE*>(sd.data()), token, r.desired,
+                            const_cast<GENERIC_MAPPING*>(&kMapping), &privileges, &length, &granted,
+                            &status));
+    EXPECT_EQ(status, r.status);
+    EXPECT_EQ(granted, r.granted);
+    if (r.used) {
+      ASSERT_EQ(privileges.PrivilegeCount, 1u);
+      EXPECT_EQ(privileges.Privilege[0].Luid.LowPart, r.used);
+      EXPECT_EQ(privileges.Privilege[0].Attributes,
+                static_cast<DWORD>(SE_PRIVILEGE_USED_FOR_ACCESS));
+    } else if (r.status) {
+      EXPECT_EQ(privileges.PrivilegeCount, 0u);
+    }
     CloseHandle(token);
   }
 }

@@ -136,6 +136,12 @@ const Refusal kRefusals[] = {
     {R"({"domains": {"CORP": {"users": ["carol", "Carol"]}}})", "domains.CORP.users[1]"},
     {R"({"domains": {"CORP": {"controller": "\\\\"}}})", "domains.CORP.controller"},
     {R"({"domain": "CORP", "domains": {"LAB": {}}})", "domain"},
+    // Privileges name an account and privileges the platform knows.
+    {R"({"privileges": ["SeBackupPrivilege"]})", "privileges"},
+    {R"({"privileges": {"Administrator": "SeBackupPrivilege"}})", "privileges.Administrator"},
+    {R"({"privileges": {"nobody": ["SeBackupPrivilege"]}})", "privileges.nobody"},
+    {R"({"privileges": {"Guest": ["SeBackupPrivilege", "SeBogusPrivilege"]}})",
+     "privileges.Guest[1]"},
 };
 
 TEST_F(standin_profile, EveryRefusalNamesItsKey) {
@@ -213,6 +219,7 @@ TEST_F(standin_profile, AcceptedVariants) {
       R"({"messages": {"4294967295": "x", "0": null}})",
       R"({"faults": [{"call": "LocalFree", "error": 6, "skip": 0, "times": 0}]})",
       R"({"machine_sid": "S-1-5-21-1-2-3", "version": {"major": 6, "minor": 1}})",
+      R"({"privileges": {"Users": ["sebackupprivilege"], "S-1-1-0": []}})",
   };
   for (const char* json : accepted) {
     SCOPED_TRACE(json);

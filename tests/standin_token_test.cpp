@@ -274,7 +274,9 @@ TEST_F(standin_token, ProcessTokenGroupsFollowTheMemberships) {
         ADD_FAILURE() << "missing " << std::string(name, name + wcslen(name));
         continue;
       }
-      EXPECT_EQ(it->second, kEnabled) << std::string(name, name + wcslen(name));
+      // An elevated token may make Administrators the owner of what it writes.
+      EXPECT_EQ(it->second, it->first == L"S-1-5-32-544" ? kEnabled | SE_GROUP_OWNER : kEnabled)
+          << std::string(name, name + wcslen(name));
     }
     for (const wchar_t* name : c.out)
       EXPECT_EQ(groups.count(SidOf(name)), 0u) << std::string(name, name + wcslen(name));
@@ -297,7 +299,8 @@ TEST_F(standin_token, FilteredTokenHoldsAdministratorsForDenyOnly) {
     const auto groups = Groups(token);
     const auto admins = groups.find(L"S-1-5-32-544");
     ASSERT_NE(admins, groups.end());
-    EXPECT_EQ(admins->second, elevated ? kEnabled : static_cast<DWORD>(SE_GROUP_USE_FOR_DENY_ONLY));
+    EXPECT_EQ(admins->second, elevated ? kEnabled | SE_GROUP_OWNER
+                                       : static_cast<DWORD>(SE_GROUP_USE_FOR_DENY_ONLY));
     // Only Administrators is filtered.
     for (const auto& [sid, attributes] : groups) {
       if (sid != L"S-1-5-32-544") {
@@ -308,6 +311,65 @@ TEST_F(standin_token, FilteredTokenHoldsAdministratorsForDenyOnly) {
     DWORD length = 0;
     ASSERT_TRUE(GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &length));
     EXPECT_EQ(elevation.TokenIsElevated, elevated ? 1u : 0u);
+    CloseHandle(token);
+  }
+}
+
+// Every token may traverse; an elevated administrator also holds the administrators'
+// privileges, disabled until enabled; a profile gives more to users and groups.
+TEST_F(standin_token, TokensHoldThePrivilegesOfTheirAccounts) {
+  constexpr DWORD kOnByDefault = SE_PRIVILEGE_ENABLED | SE_PRIVILEGE_ENABLED_BY_DEFAULT;
+  struct Case {
+    const char* user;
+    bool elevated;
+    std::map<DWORD, DWORD> privileges;  // LUID to attributes
+  };
+  const Case cases[] = {
+      {"alice",
+       true,
+       {{SE_CHANGE_NOTIFY_PRIVILEGE, kOnByDefault},
+        {SE_BACKUP_PRIVILEGE, 0},
+        {SE_RESTORE_PRIVILEGE, 0},
+        {SE_TAKE_OWNERSHIP_PRIVILEGE, 0},
+        {SE_SECURITY_PRIVILEGE, 0}}},
+      {"alice", false, {{SE_CHANGE_NOTIFY_PRIVILEGE, kOnByDefault}}},
+      // bob's own privilege; none of the groups he is not in.
+      {"bob", true, {{SE_CHANGE_NOTIFY_PRIVILEGE, kOnByDefault}, {20, 0}}},
+      // Auditors' privilege, and the administrators' through Domain Admins.
+      {"CORP\\\\carol",
+       true,
+       {{SE_CHANGE_NOTIFY_PRIVILEGE, kOnByDefault},
+        {SE_BACKUP_PRIVILEGE, 0},
+        {SE_RESTORE_PRIVILEGE, 0},
+        {SE_TAKE_OWNERSHIP_PRIVILEGE, 0},
+        {SE_SECURITY_PRIVILEGE, 0},
+        {21, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.user) + (c.elevated ? "" : ", filtered"));
+    std::string profile = MachineProfile(c.user, c.elevated);
+    profile.insert(profile.rfind('}'),
+                   R"(, "privileges": {"Guests": ["SeShutdownPrivilege"],
+                       "bob": ["SeDebugPrivilege"], "Auditors": ["SeAuditPrivilege"]})");
+    InstallProfile(profile);
+    HANDLE token = OpenProcessTokenOrFail();
+    DWORD needed = 0;
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(GetTokenInformation(token, TokenPrivileges, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(needed, offsetof(TOKEN_PRIVILEGES, Privileges) +
+                          c.privileges.size() * sizeof(LUID_AND_ATTRIBUTES));
+    std::vector<BYTE> buffer(needed);
+    ASSERT_TRUE(GetTokenInformation(token, TokenPrivileges, buffer.data(), needed, &needed));
+    const auto* held = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    const auto* entries = reinterpret_cast<const LUID_AND_ATTRIBUTES*>(
+        buffer.data() + offsetof(TOKEN_PRIVILEGES, Privileges));
+    std::map<DWORD, DWORD> found;
+    for (DWORD i = 0; i < held->PrivilegeCount; ++i) {
+      EXPECT_EQ(entries[i].Luid.HighPart, 0);
+      found[entries[i].Luid.LowPart] = entries[i].Attributes;
+    }
+    EXPECT_EQ(found, c.privileges);
     CloseHandle(token);
   }
 }

@@ -106,6 +106,7 @@ typedef ULONG* PULONG;
 #define ERROR_INVALID_OWNER 1307L
 #define ERROR_INVALID_PRIMARY_GROUP 1308L
 #define ERROR_NO_IMPERSONATION_TOKEN 1309L
+#define ERROR_NO_SUCH_PRIVILEGE 1313L
 #define ERROR_NONE_MAPPED 1332L
 #define ERROR_INVALID_ACL 1336L
 #define ERROR_INVALID_SID 1337L
@@ -652,6 +653,29 @@ typedef struct _PRIVILEGE_SET {
 
 static_assert(sizeof(PRIVILEGE_SET) == 20);
 
+#define SE_PRIVILEGE_ENABLED_BY_DEFAULT 0x00000001L
+#define SE_PRIVILEGE_ENABLED 0x00000002L
+#define SE_PRIVILEGE_REMOVED 0x00000004L
+#define SE_PRIVILEGE_USED_FOR_ACCESS 0x80000000L
+#define PRIVILEGE_SET_ALL_NECESSARY 1
+
+typedef struct _TOKEN_PRIVILEGES {
+  DWORD PrivilegeCount;
+  LUID_AND_ATTRIBUTES Privileges[ANYSIZE_ARRAY];
+} TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
+
+static_assert(sizeof(LUID_AND_ATTRIBUTES) == 12);
+static_assert(offsetof(TOKEN_PRIVILEGES, Privileges) == 4);
+
+// The privileges' LUIDs (wdm.h).
+#define SE_MIN_WELL_KNOWN_PRIVILEGE 2
+#define SE_SECURITY_PRIVILEGE 8
+#define SE_TAKE_OWNERSHIP_PRIVILEGE 9
+#define SE_BACKUP_PRIVILEGE 17
+#define SE_RESTORE_PRIVILEGE 18
+#define SE_CHANGE_NOTIFY_PRIVILEGE 23
+#define SE_MAX_WELL_KNOWN_PRIVILEGE 35
+
 // The registry (winreg.h, winnt.h).
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
@@ -717,6 +741,17 @@ BOOL WINAPI GetTokenInformation(HANDLE token,
                                 DWORD length,
                                 PDWORD return_length);
 BOOL WINAPI CloseHandle(HANDLE handle);
+
+// Privileges.
+BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, PLUID luid);
+BOOL WINAPI LookupPrivilegeNameW(LPCWSTR system, PLUID luid, LPWSTR name, LPDWORD name_chars);
+BOOL WINAPI AdjustTokenPrivileges(HANDLE token,
+                                  BOOL disable_all,
+                                  PTOKEN_PRIVILEGES new_state,
+                                  DWORD length,
+                                  PTOKEN_PRIVILEGES previous_state,
+                                  PDWORD return_length);
+BOOL WINAPI PrivilegeCheck(HANDLE token, PPRIVILEGE_SET required, LPBOOL result);
 
 // Account lookup.
 BOOL WINAPI LookupAccountSidW(LPCWSTR system,

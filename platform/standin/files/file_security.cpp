@@ -84,8 +84,9 @@ DWORD ReadFileSecurity(FileSystem& files,
   FileObject object;
   if (const DWORD error = FindObject(files, name, object))
     return error;
-  // No token here holds the privilege the SACL needs.
-  if (information & SACL_SECURITY_INFORMATION)
+  // The SACL needs SeSecurityPrivilege enabled, whatever the descriptor says.
+  if ((information & SACL_SECURITY_INFORMATION) &&
+      !TokenPrivilegeEnabled(token, SE_SECURITY_PRIVILEGE))
     return ERROR_PRIVILEGE_NOT_HELD;
   if (files.ChecksDescriptors(object.path)) {
     if (const DWORD error =
@@ -108,7 +109,8 @@ DWORD WriteFileSecurity(FileSystem& files,
   FileObject object;
   if (const DWORD error = FindObject(files, name, object))
     return error;
-  if (information & SACL_SECURITY_INFORMATION)
+  if ((information & SACL_SECURITY_INFORMATION) &&
+      !TokenPrivilegeEnabled(token, SE_SECURITY_PRIVILEGE))
     return ERROR_PRIVILEGE_NOT_HELD;
   if (!object.path.volume->keeps_security())
     return ERROR_NO_SECURITY_ON_OBJECT;

@@ -10,6 +10,39 @@ namespace standin {
 namespace {
 
 constexpr DWORD kEnabledGroup = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+// The administrators' privileges, held disabled by an elevated administrator.
+constexpr DWORD kAdministratorPrivileges[] = {SE_BACKUP_PRIVILEGE, SE_RESTORE_PRIVILEGE,
+                                              SE_TAKE_OWNERSHIP_PRIVILEGE, SE_SECURITY_PRIVILEGE};
+
+const SidValue& Administrators() {
+  static const SidValue sid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
+  return sid;
+}
+
+// The privileges `description` gives to accounts the token is: its user or an enabled group.
+void AddGrantedPrivileges(const MachineDescription& description,
+                          const AccountDatabase& db,
+                          TokenData& token) {
+  for (const auto& [reference, names] : description.privileges) {
+    const std::string key = "privileges." + WideToUtf8(reference);
+    const auto account = db.ResolveReference(reference);
+    if (!account)
+      throw ProfileError(key, "no account '" + WideToUtf8(reference) + "'");
+    std::vector<DWORD> luids;
+    for (size_t i = 0; i < names.size(); ++i) {
+      const auto luid = PrivilegeValue(names[i]);
+      if (!luid)
+        throw ProfileError(key + "[" + std::to_string(i) + "]",
+                           "no privilege '" + WideToUtf8(names[i]) + "'");
+      luids.push_back(*luid);
+    }
+    const SidValue& sid = db.accounts()[*account].sid;
+    if (sid != token.user && !TokenHoldsEnabled(token, sid, 0))
+      continue;
+    for (DWORD luid : luids)
+      token.privileges.Add(luid, 0);
+  }
+}
 
 bool SameSid(const BYTE* sid, const SidValue& value) {
   const size_t size = SidLengthAt(sid);
@@ -37,9 +70,9 @@ std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& des
     if (std::find(held.begin(), held.end(), index) == held.end()) {
       held.push_back(index);
       DWORD attributes = kEnabledGroup;
-      if (!description.elevated && accounts[index].sid == SidValue(5, {SECURITY_BUILTIN_DOMAIN_RID,
-                                                                       DOMAIN_ALIAS_RID_ADMINS}))
-        attributes = SE_GROUP_USE_FOR_DENY_ONLY;
+      if (accounts[index].sid == Administrators())
+        attributes = description.elevated ? kEnabledGroup | SE_GROUP_OWNER
+                                          : static_cast<DWORD>(SE_GROUP_USE_FOR_DENY_ONLY);
       token->groups.emplace_back(accounts[index].sid, attributes);
     }
   };
@@ -77,6 +110,14 @@ std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& des
   }
   hold(interactive);
   hold(authenticated);
+
+  token->privileges.Add(SE_CHANGE_NOTIFY_PRIVILEGE,
+                        SE_PRIVILEGE_ENABLED | SE_PRIVILEGE_ENABLED_BY_DEFAULT);
+  if (TokenHoldsEnabled(*token, Administrators(), 0)) {
+    for (DWORD luid : kAdministratorPrivileges)
+      token->privileges.Add(luid, 0);
+  }
+  AddGrantedPrivileges(description, db, *token);
   return token;
 }
 
@@ -96,6 +137,10 @@ bool TokenHasSid(const TokenData& token, const BYTE* sid, bool for_deny) {
     }
   }
   return false;
+}
+
+bool TokenPrivilegeEnabled(const TokenData& token, DWORD luid) {
+  return token.privileges.Enabled(luid);
 }
 
 bool TokenHoldsEnabled(const TokenData& token, const SidValue& sid, DWORD attribute) {

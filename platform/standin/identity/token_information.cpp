@@ -35,8 +35,14 @@ DWORD WriteTokenInformation(const TokenData& token,
                             DWORD length,
                             DWORD& needed) {
   SidEntries entries;
+  std::vector<LUID_AND_ATTRIBUTES> privileges;
   size_t size = 0;
   switch (info_class) {
+    case TokenPrivileges:
+      privileges = token.privileges.List();
+      size =
+          offsetof(TOKEN_PRIVILEGES, Privileges) + privileges.size() * sizeof(LUID_AND_ATTRIBUTES);
+      break;
     case TokenUser:
       entries.emplace_back(&token.user, 0);
       size = SidsSize(entries);
@@ -66,6 +72,14 @@ DWORD WriteTokenInformation(const TokenData& token,
 
   auto* base = static_cast<BYTE*>(buffer);
   switch (info_class) {
+    case TokenPrivileges: {
+      const auto count = static_cast<DWORD>(privileges.size());
+      std::memcpy(base + offsetof(TOKEN_PRIVILEGES, PrivilegeCount), &count, sizeof(count));
+      if (!privileges.empty())
+        std::memcpy(base + offsetof(TOKEN_PRIVILEGES, Privileges), privileges.data(),
+                    privileges.size() * sizeof(LUID_AND_ATTRIBUTES));
+      break;
+    }
     case TokenUser:
       WriteSidAndAttributes(base, 0, entries);
       break;

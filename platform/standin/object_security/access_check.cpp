@@ -55,18 +55,35 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
                      const TokenData& token,
                      ACCESS_MASK desired,
                      const GENERIC_MAPPING& mapping,
-                     ACCESS_MASK& granted) {
+                     ACCESS_MASK& granted,
+                     std::vector<DWORD>* used) {
   const bool maximum = desired & MAXIMUM_ALLOWED;
   const ACCESS_MASK wanted = desired & ~MAXIMUM_ALLOWED;
   granted = 0;
-  if (wanted & ACCESS_SYSTEM_SECURITY)
-    return ERROR_PRIVILEGE_NOT_HELD;
+  // Privileges grant first, so that no entry can take back what they granted.
+  ACCESS_MASK privileged = 0;
+  std::vector<DWORD> privileges;
+  if (wanted & ACCESS_SYSTEM_SECURITY) {
+    if (!TokenPrivilegeEnabled(token, SE_SECURITY_PRIVILEGE))
+      return ERROR_PRIVILEGE_NOT_HELD;
+    privileged |= ACCESS_SYSTEM_SECURITY;
+    privileges.push_back(SE_SECURITY_PRIVILEGE);
+  }
+  if (((wanted & WRITE_OWNER) || maximum) &&
+      TokenPrivilegeEnabled(token, SE_TAKE_OWNERSHIP_PRIVILEGE)) {
+    privileged |= WRITE_OWNER;
+    privileges.push_back(SE_TAKE_OWNERSHIP_PRIVILEGE);
+  }
+  auto grant = [&](ACCESS_MASK rights) {
+    granted = rights;
+    if (used)
+      *used = privileges;
+    return ERROR_SUCCESS;
+  };
 
   // No DACL, or a null one: everyone gets everything.
-  if (!sd.dacl) {
-    granted = wanted | (maximum ? mapping.GenericAll : 0);
-    return ERROR_SUCCESS;
-  }
+  if (!sd.dacl)
+    return grant(wanted | (maximum ? mapping.GenericAll | privileged : 0));
 
   const AclView dacl(sd.dacl);
   const bool owner = sd.owner && TokenHasSid(token, sd.owner, false);
@@ -77,7 +94,7 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
   }
 
   // The owner may always read and change the DACL, unless OWNER RIGHTS says otherwise.
-  ACCESS_MASK allowed = (owner && !owner_rights_entry) ? kOwnerImplicit : 0;
+  ACCESS_MASK allowed = privileged | ((owner && !owner_rights_entry) ? kOwnerImplicit : 0);
   ACCESS_MASK denied = 0;
   for (const AceView ace : dacl) {
     if (!Applies(ace))
@@ -97,8 +114,7 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
 
   if ((wanted & ~allowed) != 0 || (maximum && wanted == 0 && allowed == 0))
     return ERROR_ACCESS_DENIED;
-  granted = maximum ? (allowed | wanted) : wanted;
-  return ERROR_SUCCESS;
+  return grant(maximum ? (allowed | wanted) : wanted);
 }
 
 }  // namespace standin

@@ -47,7 +47,7 @@ bool MayOwn(const TokenData& token, const SidValue& owner) {
   if (owner.empty())
     return false;
   return owner == token.user || TokenHoldsEnabled(token, owner, SE_GROUP_OWNER) ||
-         (owner == Administrators() && TokenHoldsEnabled(token, owner, 0));
+         TokenPrivilegeEnabled(token, SE_RESTORE_PRIVILEGE);
 }
 
 SidValue DefaultOwner(const TokenData& token) {

@@ -17,8 +17,8 @@ inline constexpr SECURITY_INFORMATION kDescriptorParts =
 // The rights that reading (or, with `write`, writing) the parts `information` names needs.
 ACCESS_MASK RightsFor(SECURITY_INFORMATION information, bool write);
 
-// Whether `token` may make `owner` an object's owner: its user, a group it holds enabled as an
-// owner (SE_GROUP_OWNER), or Administrators when it holds that group enabled.
+// Whether `token` may make `owner` an object's owner: its user, or a group it holds enabled as
+// an owner (SE_GROUP_OWNER); any owner with SeRestorePrivilege enabled.
 bool MayOwn(const TokenData& token, const SidValue& owner);
 
 // The owner of what a token creates: Administrators for an elevated administrator, else the

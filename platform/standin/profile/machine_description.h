@@ -92,6 +92,8 @@ struct MachineDescription {
   // The domain of `domains` the computer belongs to; none when not given.
   std::optional<std::wstring> domain;
   std::vector<FaultDescription> faults;
+  // Extra privileges by account reference (privilege names), for tokens of those accounts.
+  std::vector<std::pair<std::wstring, std::vector<std::wstring>>> privileges;
   // Message texts by code; nullopt removes a code's text.
   std::vector<std::pair<DWORD, std::optional<std::wstring>>> messages;
   // The folder that relative host paths of the description are taken from.

@@ -326,8 +326,17 @@ MachineDescription ParseProfile(std::string_view text,
        {"volumes",
         [&](const Json& v, const std::string& k) { d.volumes = Volumes(v, k, base_directory); }},
        {"security", [&](const Json& v, const std::string& k) { d.security = Security(v, k); }},
-       {"registry",
-        [&](const Json& v, const std::string& k) { d.registry = RegistryKeys(v, k); }}});
+       {"registry", [&](const Json& v, const std::string& k) { d.registry = RegistryKeys(v, k); }},
+       {"privileges", [&](const Json& v, const std::string& k) {
+          ForEachMember(v, k,
+                        [&](const std::string& account, const Json& names, const std::string& ak) {
+                          std::vector<std::wstring> privileges;
+                          ForEachElement(names, ak, [&](const Json& n, const std::string& nk) {
+                            privileges.push_back(String(n, nk));
+                          });
+                          d.privileges.emplace_back(Utf8ToWide(account), std::move(privileges));
+                        });
+        }}});
   return d;
 }
 

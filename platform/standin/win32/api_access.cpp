@@ -48,10 +48,21 @@ BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR descriptor,
     }
 
     ACCESS_MASK result = 0;
-    const DWORD error = EvaluateAccess(parts, data, desired, *mapping, result);
-    // No privilege was used to grant anything.
-    privileges->PrivilegeCount = 0;
+    std::vector<DWORD> used;
+    const DWORD error = EvaluateAccess(parts, data, desired, *mapping, result, &used);
+    // The privileges that granted something, each marked as used for access.
+    const DWORD needed = static_cast<DWORD>(offsetof(PRIVILEGE_SET, Privilege) +
+                                            used.size() * sizeof(LUID_AND_ATTRIBUTES));
+    if (*privileges_length < needed) {
+      *privileges_length = needed;
+      return ERROR_INSUFFICIENT_BUFFER;
+    }
+    privileges->PrivilegeCount = static_cast<DWORD>(used.size());
     privileges->Control = 0;
+    auto* entries = reinterpret_cast<LUID_AND_ATTRIBUTES*>(reinterpret_cast<BYTE*>(privileges) +
+                                                           offsetof(PRIVILEGE_SET, Privilege));
+    for (size_t i = 0; i < used.size(); ++i)
+      entries[i] = {{used[i], 0}, static_cast<DWORD>(SE_PRIVILEGE_USED_FOR_ACCESS)};
     *granted = result;
     *status = error == ERROR_SUCCESS;
     // The check itself succeeded; a refusal is told by the status and the last error.

@@ -125,17 +125,14 @@ DWORD WINAPI SetNamedSecurityInfoW(LPWSTR name,
       if (!TakeAcl(dacl, given.dacl))
         return ERROR_INVALID_ACL;
     }
-    const auto token = EffectiveToken(machine);
-    if (!key) {
-      if ((information & SACL_SECURITY_INFORMATION) && sacl)
-        return ERROR_PRIVILEGE_NOT_HELD;
-      return WriteFileSecurity(*machine.files(), name, *token, information, given, true);
-    }
     if (information & SACL_SECURITY_INFORMATION) {
       given.control |= SE_SACL_PRESENT;
       if (!TakeAcl(sacl, given.sacl))
         return ERROR_INVALID_ACL;
     }
+    const auto token = EffectiveToken(machine);
+    if (!key)
+      return WriteFileSecurity(*machine.files(), name, *token, information, given, true);
     OpenedKey opened;
     if (const DWORD error =
             OpenKeyByName(machine, *token, name, RightsFor(information, true), opened))

@@ -1,4 +1,7 @@
 // Tokens and per-thread impersonation.
+#include <cstring>
+#include <cwchar>
+
 #include "platform/standin/identity/token_information.h"
 #include "platform/standin/win32/api_support.h"
 #include "platform/standin/win32/handles.h"
@@ -9,6 +12,20 @@ namespace {
 
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(~std::uintptr_t{0} - 1);
+
+// The token a handle stands for, when the handle holds every right of `needed`.
+DWORD TokenFor(Machine& machine, HANDLE handle, DWORD needed, std::shared_ptr<TokenHandle>& out) {
+  out = std::dynamic_pointer_cast<TokenHandle>(machine.FindHandle(handle));
+  if (!out)
+    return ERROR_INVALID_HANDLE;
+  return (out->access & needed) == needed ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_ACCESS_DENIED);
+}
+
+// Privileges are looked up on the local computer, or on a controller the machine knows.
+DWORD CheckSystem(const Machine& machine, LPCWSTR system) {
+  return machine.accounts().SiteFor(system) ? ERROR_SUCCESS
+                                            : static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE);
+}
 
 // A handle to `token` with `access`.
 HANDLE AddTokenHandle(Machine& machine, std::shared_ptr<const TokenData> token, DWORD access) {
@@ -85,12 +102,117 @@ BOOL WINAPI GetTokenInformation(HANDLE token,
   return BoolCall("GetTokenInformation", [&](Machine& machine) -> DWORD {
     if (!return_length)
       return ERROR_INVALID_PARAMETER;
-    auto handle = std::dynamic_pointer_cast<TokenHandle>(machine.FindHandle(token));
-    if (!handle)
-      return ERROR_INVALID_HANDLE;
-    if (!(handle->access & TOKEN_QUERY))
-      return ERROR_ACCESS_DENIED;
+    std::shared_ptr<TokenHandle> handle;
+    if (const DWORD error = TokenFor(machine, token, TOKEN_QUERY, handle))
+      return error;
     return WriteTokenInformation(*handle->token, info_class, info, length, *return_length);
+  });
+}
+
+BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, PLUID luid) {
+  return BoolCall("LookupPrivilegeValueW", [&](Machine& machine) -> DWORD {
+    if (const DWORD error = CheckSystem(machine, system))
+      return error;
+    const auto value = name ? PrivilegeValue(name) : std::nullopt;
+    if (!value)
+      return ERROR_NO_SUCH_PRIVILEGE;
+    if (!luid)
+      return ERROR_NOACCESS;
+    *luid = {*value, 0};
+    return ERROR_SUCCESS;
+  });
+}
+
+BOOL WINAPI LookupPrivilegeNameW(LPCWSTR system, PLUID luid, LPWSTR name, LPDWORD name_chars) {
+  return BoolCall("LookupPrivilegeNameW", [&](Machine& machine) -> DWORD {
+    if (!luid || !name_chars)
+      return ERROR_INVALID_PARAMETER;
+    if (const DWORD error = CheckSystem(machine, system))
+      return error;
+    const wchar_t* found = PrivilegeName(*luid);
+    if (!found)
+      return ERROR_NO_SUCH_PRIVILEGE;
+    // Two-call sizing: the room asked for counts the terminator, the length reported does not.
+    const DWORD length = static_cast<DWORD>(std::wcslen(found));
+    if (*name_chars <= length || !name) {
+      *name_chars = length + 1;
+      return ERROR_INSUFFICIENT_BUFFER;
+    }
+    std::wcscpy(name, found);
+    *name_chars = length;
+    return ERROR_SUCCESS;
+  });
+}
+
+BOOL WINAPI AdjustTokenPrivileges(HANDLE token,
+                                  BOOL disable_all,
+                                  PTOKEN_PRIVILEGES new_state,
+                                  DWORD length,
+                                  PTOKEN_PRIVILEGES previous_state,
+                                  PDWORD return_length) {
+  return BoolCall("AdjustTokenPrivileges", [&](Machine& machine) -> DWORD {
+    std::shared_ptr<TokenHandle> handle;
+    const DWORD needed = TOKEN_ADJUST_PRIVILEGES | (previous_state ? TOKEN_QUERY : 0);
+    if (const DWORD error = TokenFor(machine, token, needed, handle))
+      return error;
+    if (!disable_all && !new_state)
+      return ERROR_INVALID_PARAMETER;
+    std::vector<LUID_AND_ATTRIBUTES> changes;
+    if (!disable_all) {
+      const auto* entries = reinterpret_cast<const LUID_AND_ATTRIBUTES*>(
+          reinterpret_cast<const BYTE*>(new_state) + offsetof(TOKEN_PRIVILEGES, Privileges));
+      changes.assign(entries, entries + new_state->PrivilegeCount);
+    }
+    HeldPrivileges& held = handle->token->privileges;
+    if (previous_state) {
+      // Nothing changes unless the earlier state fits.
+      const auto earlier = held.WouldChange(disable_all, changes);
+      const DWORD size = static_cast<DWORD>(offsetof(TOKEN_PRIVILEGES, Privileges) +
+                                            earlier.size() * sizeof(LUID_AND_ATTRIBUTES));
+      if (!return_length)
+        return ERROR_NOACCESS;
+      *return_length = size;
+      if (length < size)
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    std::vector<LUID_AND_ATTRIBUTES> earlier;
+    const DWORD result = held.Adjust(disable_all, changes, earlier);
+    if (previous_state) {
+      previous_state->PrivilegeCount = static_cast<DWORD>(earlier.size());
+      if (!earlier.empty())
+        std::memcpy(
+            reinterpret_cast<BYTE*>(previous_state) + offsetof(TOKEN_PRIVILEGES, Privileges),
+            earlier.data(), earlier.size() * sizeof(LUID_AND_ATTRIBUTES));
+    }
+    // The call succeeds either way; the last error tells whether every privilege was held.
+    SetLastError(result);
+    return ERROR_SUCCESS;
+  });
+}
+
+BOOL WINAPI PrivilegeCheck(HANDLE token, PPRIVILEGE_SET required, LPBOOL result) {
+  return BoolCall("PrivilegeCheck", [&](Machine& machine) -> DWORD {
+    std::shared_ptr<TokenHandle> handle;
+    if (const DWORD error = TokenFor(machine, token, TOKEN_QUERY, handle))
+      return error;
+    if (handle->token->type != TokenImpersonation)
+      return ERROR_NO_IMPERSONATION_TOKEN;
+    if (!required || !result)
+      return ERROR_INVALID_PARAMETER;
+    auto* entries = reinterpret_cast<LUID_AND_ATTRIBUTES*>(reinterpret_cast<BYTE*>(required) +
+                                                           offsetof(PRIVILEGE_SET, Privilege));
+    DWORD enabled = 0;
+    for (DWORD i = 0; i < required->PrivilegeCount; ++i) {
+      const bool on = entries[i].Luid.HighPart == 0 &&
+                      handle->token->privileges.Enabled(entries[i].Luid.LowPart);
+      if (on) {
+        entries[i].Attributes |= SE_PRIVILEGE_USED_FOR_ACCESS;
+        ++enabled;
+      }
+    }
+    const bool all = required->Control & PRIVILEGE_SET_ALL_NECESSARY;
+    *result = (all ? enabled == required->PrivilegeCount : enabled > 0) ? TRUE : FALSE;
+    return ERROR_SUCCESS;
   });
 }
 
