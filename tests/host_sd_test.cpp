@@ -68,7 +68,8 @@ constexpr const char* kProfile = R"json({
       "sddl": "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)",
       "values": {
         "Launch": {"sddl": "O:BAG:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"},
-        "Junk": {"hex": "0100ff"}
+        "Junk": {"hex": "0100ff"},
+        "Object": {"hex": "0100048014000000240000000000000030000000010200000000000520000000200200000101000000000005120000000400480002000000050028000001000001000000000102030405060708090a0b0c0d0e0f010100000000000100000000000018001900020001020000000000052000000021020000"}
       }
     },
     "HKLM\\Software\\Locked": {"sddl": "O:SYD:PAI(A;;KR;;;WD)"}
@@ -210,6 +211,30 @@ TEST_F(HostSdTest, ProfileMachineShowsAndEditsEveryKindOfTarget) {
     // A profile machine's edits last for its run only.
     EXPECT_EQ(RunOnProfile(show).out, shown.out) << target.args[0];
   }
+}
+
+// "Object" holds a DACL another tool wrote: an object entry for Everyone, then a grant to Users.
+TEST_F(HostSdTest, ShowAndEditKeepEntriesTheModelDoesNotHold) {
+  const HostRun shown =
+      RunOnProfile({"sd", "show", "--value", "HKLM\\Software\\Example", "Object"});
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  const std::string object = "(OA;;CR;03020100-0504-0706-0809-0a0b0c0d0e0f;;WD)";
+  EXPECT_EQ(shown.out,
+            "\t\tOwner: BUILTIN\\Administrators\n"
+            "\t\tAccess granted to: BUILTIN\\Users\n"
+            "\t\tObject access granted to: \\Everyone\n"
+            "sddl: O:BAG:SYD:" +
+                object + "(A;;KR;;;BU)\n");
+  const HostRun granted =
+      RunOnProfile({"sd", "grant", "--value", "HKLM\\Software\\Example", "Object", "bob", "KR"});
+  EXPECT_EQ(granted.status, 0) << granted.err;
+  EXPECT_EQ(granted.out,
+            "\t\tOwner: BUILTIN\\Administrators\n"
+            "\t\tAccess granted to: BUILTIN\\Users\n"
+            "\t\tAccess granted to: WS01\\bob\n"
+            "\t\tObject access granted to: \\Everyone\n"
+            "sddl: O:BAG:SYD:" +
+                object + "(A;;KR;;;BU)(A;OICI;KR;;;S-1-5-21-1-2-3-1005)\n");
 }
 
 TEST_F(HostSdTest, RightsAreNumbersOrSddlLetters) {
