@@ -59,6 +59,9 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
   const bool maximum = desired & MAXIMUM_ALLOWED;
   const ACCESS_MASK wanted = desired & ~MAXIMUM_ALLOWED;
   granted = 0;
+  // Asking for nothing is refused, whatever the DACL holds.
+  if (desired == 0)
+    return ERROR_ACCESS_DENIED;
   if (wanted & ACCESS_SYSTEM_SECURITY)
     return ERROR_PRIVILEGE_NOT_HELD;
 
