@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/standin_contract.h"
@@ -267,6 +268,29 @@ TEST_F(standin_descriptor, AddAceInsertsWholeEntriesAtTheIndex) {
   EXPECT_FALSE(AddAce(acl, ACL_REVISION, 0, entry.data(), 16));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(Bytes(buffer, buffer + sizeof(buffer)), full);
+}
+
+TEST_F(standin_descriptor, AddAceTakesAnyRevisionAndRaisesTheAclsToIt) {
+  alignas(4) BYTE buffer[1024];
+  auto* acl = reinterpret_cast<PACL>(buffer);
+  ASSERT_TRUE(InitializeAcl(acl, sizeof(buffer), ACL_REVISION));
+  const Bytes entry = Ace(ACCESS_ALLOWED_ACE_TYPE, 1, {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0});
+  // Each entry revision in turn, and the ACL's revision after it: only ever raised.
+  const std::pair<DWORD, BYTE> steps[] = {{1, 2}, {2, 2}, {3, 3}, {4, 4}, {1, 4}, {0, 4}, {5, 5}};
+  for (const auto& [revision, after] : steps) {
+    SCOPED_TRACE(::testing::Message() << "revision " << revision);
+    SetLastError(kSentinelError);
+    EXPECT_TRUE(AddAce(acl, revision, MAXDWORD, const_cast<BYTE*>(entry.data()),
+                       static_cast<DWORD>(entry.size())));
+    EXPECT_EQ(acl->AclRevision, after);
+  }
+  EXPECT_EQ(acl->AceCount, 7);
+  // An ACL of revision 5 is no valid ACL: nothing more is added to it.
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(AddAce(acl, ACL_REVISION, MAXDWORD, const_cast<BYTE*>(entry.data()),
+                      static_cast<DWORD>(entry.size())));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(acl->AceCount, 7);
 }
 
 TEST_F(standin_descriptor, MakeSelfRelativeSDSizesAndLaysOutThePlatformOrder) {
