@@ -3,6 +3,7 @@
 // call counts, debugger texts). One machine per process; tests install a new one per case.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -34,6 +35,13 @@ struct LiveResources {
   size_t total() const { return net_api_buffers + local_buffers + sids + handles; }
 };
 
+// The number a platform function's name is counted under; the same name gives the same number
+// in every machine of the process.
+using CallId = std::uint16_t;
+// Room for the names of every platform function; a name past it is counted under 0.
+inline constexpr size_t kMaxCallNames = 512;
+CallId CallIdOf(std::string_view name);
+
 // Anything a HANDLE can stand for.
 struct HandleObject {
   virtual ~HandleObject() = default;
@@ -58,8 +66,9 @@ class Machine {
   // The system's message text for a code, or nullptr when it has none.
   const std::wstring* MessageText(DWORD code) const;
 
-  // Counts a call of the named platform function; returns the error to fail it with when a
-  // fault applies to this call.
+  // Counts a call of the named platform function (its name a text of static storage); returns
+  // the error to fail it with when a fault applies to this call. Takes no lock once the name
+  // has been seen.
   std::optional<DWORD> EnterCall(std::string_view name);
   unsigned CallCount(std::string_view name) const;
 
@@ -89,9 +98,11 @@ class Machine {
   std::uint64_t generation_;
   std::shared_ptr<FileSystem> files_;
 
-  mutable std::mutex mutex_;
+  // Fixed once the machine is built, so that calls read them without a lock.
   std::vector<FaultDescription> faults_;
-  std::map<std::string, unsigned, std::less<>> calls_;
+  std::array<std::atomic<unsigned>, kMaxCallNames> calls_{};
+
+  mutable std::mutex mutex_;
   std::unordered_map<const void*, BufferKind> buffers_;
   std::map<std::uintptr_t, std::shared_ptr<HandleObject>> handles_;
   std::uintptr_t next_handle_ = 0x100;
