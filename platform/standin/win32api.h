@@ -95,6 +95,7 @@ typedef ULONG* PULONG;
 #define ERROR_MORE_DATA 234L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_NO_TOKEN 1008L
+#define ERROR_NO_SUCH_LOGON_SESSION 1312L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
 #define ERROR_REGISTRY_IO_FAILED 1016L
@@ -236,6 +237,10 @@ typedef struct _SID_AND_ATTRIBUTES {
   (STANDARD_RIGHTS_REQUIRED | TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE | \
    TOKEN_QUERY | TOKEN_QUERY_SOURCE | TOKEN_ADJUST_PRIVILEGES | TOKEN_ADJUST_GROUPS |      \
    TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID)
+#define TOKEN_READ (STANDARD_RIGHTS_READ | TOKEN_QUERY)
+#define TOKEN_WRITE \
+  (STANDARD_RIGHTS_WRITE | TOKEN_ADJUST_PRIVILEGES | TOKEN_ADJUST_GROUPS | TOKEN_ADJUST_DEFAULT)
+#define TOKEN_EXECUTE (STANDARD_RIGHTS_EXECUTE)
 
 typedef enum _TOKEN_INFORMATION_CLASS {
   TokenUser = 1,
@@ -257,7 +262,28 @@ typedef enum _TOKEN_INFORMATION_CLASS {
   TokenOrigin,
   TokenElevationType,
   TokenLinkedToken,
-  TokenElevation
+  TokenElevation,
+  TokenHasRestrictions,
+  TokenAccessInformation,
+  TokenVirtualizationAllowed,
+  TokenVirtualizationEnabled,
+  TokenIntegrityLevel,
+  TokenUIAccess,
+  TokenMandatoryPolicy,
+  TokenLogonSid,
+  TokenIsAppContainer,
+  TokenCapabilities,
+  TokenAppContainerSid,
+  TokenAppContainerNumber,
+  TokenUserClaimAttributes,
+  TokenDeviceClaimAttributes,
+  TokenRestrictedUserClaimAttributes,
+  TokenRestrictedDeviceClaimAttributes,
+  TokenDeviceGroups,
+  TokenRestrictedDeviceGroups,
+  TokenSecurityAttributes,
+  TokenIsRestricted,
+  MaxTokenInfoClass
 } TOKEN_INFORMATION_CLASS,
     *PTOKEN_INFORMATION_CLASS;
 
@@ -283,6 +309,58 @@ typedef struct _TOKEN_GROUPS {
 typedef struct _TOKEN_ELEVATION {
   DWORD TokenIsElevated;
 } TOKEN_ELEVATION, *PTOKEN_ELEVATION;
+
+typedef enum _TOKEN_ELEVATION_TYPE {
+  TokenElevationTypeDefault = 1,
+  TokenElevationTypeFull,
+  TokenElevationTypeLimited
+} TOKEN_ELEVATION_TYPE,
+    *PTOKEN_ELEVATION_TYPE;
+
+typedef struct _TOKEN_OWNER {
+  PSID Owner;
+} TOKEN_OWNER, *PTOKEN_OWNER;
+
+typedef struct _TOKEN_PRIMARY_GROUP {
+  PSID PrimaryGroup;
+} TOKEN_PRIMARY_GROUP, *PTOKEN_PRIMARY_GROUP;
+
+typedef struct _TOKEN_LINKED_TOKEN {
+  HANDLE LinkedToken;
+} TOKEN_LINKED_TOKEN, *PTOKEN_LINKED_TOKEN;
+
+typedef struct _TOKEN_MANDATORY_LABEL {
+  SID_AND_ATTRIBUTES Label;
+} TOKEN_MANDATORY_LABEL, *PTOKEN_MANDATORY_LABEL;
+
+#define TOKEN_MANDATORY_POLICY_OFF 0x0
+#define TOKEN_MANDATORY_POLICY_NO_WRITE_UP 0x1
+#define TOKEN_MANDATORY_POLICY_NEW_PROCESS_MIN 0x2
+#define TOKEN_MANDATORY_POLICY_VALID_MASK \
+  (TOKEN_MANDATORY_POLICY_NO_WRITE_UP | TOKEN_MANDATORY_POLICY_NEW_PROCESS_MIN)
+
+typedef struct _TOKEN_MANDATORY_POLICY {
+  DWORD Policy;
+} TOKEN_MANDATORY_POLICY, *PTOKEN_MANDATORY_POLICY;
+
+typedef struct _TOKEN_APPCONTAINER_INFORMATION {
+  PSID TokenAppContainer;
+} TOKEN_APPCONTAINER_INFORMATION, *PTOKEN_APPCONTAINER_INFORMATION;
+
+#define SE_GROUP_INTEGRITY 0x00000020L
+#define SE_GROUP_INTEGRITY_ENABLED 0x00000040L
+#define SE_GROUP_RESOURCE 0x20000000L
+#define SE_GROUP_LOGON_ID 0xC0000000L
+
+#define SECURITY_MANDATORY_LABEL_AUTHORITY \
+  { 0, 0, 0, 0, 0, 16 }
+#define SECURITY_MANDATORY_UNTRUSTED_RID 0x00000000L
+#define SECURITY_MANDATORY_LOW_RID 0x00001000L
+#define SECURITY_MANDATORY_MEDIUM_RID 0x00002000L
+#define SECURITY_MANDATORY_HIGH_RID 0x00003000L
+#define SECURITY_MANDATORY_SYSTEM_RID 0x00004000L
+#define SECURITY_LOGON_IDS_RID 0x00000005L
+#define SECURITY_LOGON_IDS_RID_COUNT 3
 
 // Network management (lmaccess.h).
 typedef struct _LOCALGROUP_MEMBERS_INFO_0 {
@@ -447,6 +525,10 @@ static_assert(sizeof(ACE_HEADER) == 4);
 static_assert(sizeof(ACCESS_ALLOWED_ACE) == 12);
 static_assert(offsetof(ACCESS_ALLOWED_ACE, Mask) == 4);
 static_assert(offsetof(ACCESS_ALLOWED_ACE, SidStart) == 8);
+
+typedef struct _TOKEN_DEFAULT_DACL {
+  PACL DefaultDacl;
+} TOKEN_DEFAULT_DACL, *PTOKEN_DEFAULT_DACL;
 
 typedef struct _GUID {
   DWORD Data1;
@@ -647,6 +729,43 @@ typedef struct _PRIVILEGE_SET {
 
 static_assert(sizeof(PRIVILEGE_SET) == 20);
 
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  std::int64_t QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+#define TOKEN_SOURCE_LENGTH 8
+
+typedef struct _TOKEN_SOURCE {
+  CHAR SourceName[TOKEN_SOURCE_LENGTH];
+  LUID SourceIdentifier;
+} TOKEN_SOURCE, *PTOKEN_SOURCE;
+
+typedef struct _TOKEN_STATISTICS {
+  LUID TokenId;
+  LUID AuthenticationId;
+  LARGE_INTEGER ExpirationTime;
+  TOKEN_TYPE TokenType;
+  SECURITY_IMPERSONATION_LEVEL ImpersonationLevel;
+  DWORD DynamicCharged;
+  DWORD DynamicAvailable;
+  DWORD GroupCount;
+  DWORD PrivilegeCount;
+  LUID ModifiedId;
+} TOKEN_STATISTICS, *PTOKEN_STATISTICS;
+
+typedef struct _TOKEN_ORIGIN {
+  LUID OriginatingLogonSession;
+} TOKEN_ORIGIN, *PTOKEN_ORIGIN;
+
+static_assert(sizeof(TOKEN_SOURCE) == 16);
+static_assert(sizeof(TOKEN_STATISTICS) == 56);
+static_assert(offsetof(TOKEN_STATISTICS, ExpirationTime) == 16);
+static_assert(offsetof(TOKEN_STATISTICS, ModifiedId) == 48);
+
 // The registry (winreg.h, winnt.h).
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
@@ -711,6 +830,14 @@ BOOL WINAPI GetTokenInformation(HANDLE token,
                                 LPVOID info,
                                 DWORD length,
                                 PDWORD return_length);
+BOOL WINAPI DuplicateTokenEx(HANDLE existing,
+                             DWORD access,
+                             LPSECURITY_ATTRIBUTES attributes,
+                             SECURITY_IMPERSONATION_LEVEL level,
+                             TOKEN_TYPE type,
+                             PHANDLE token);
+BOOL WINAPI DuplicateToken(HANDLE existing, SECURITY_IMPERSONATION_LEVEL level, PHANDLE token);
+BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, PBOOL is_member);
 BOOL WINAPI CloseHandle(HANDLE handle);
 
 // Account lookup.

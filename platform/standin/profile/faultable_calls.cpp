@@ -46,6 +46,8 @@ constexpr std::string_view kFaultableCalls[] = {
     "OpenThreadToken",
     "OpenProcessToken",
     "GetTokenInformation",
+    "DuplicateTokenEx",
+    "CheckTokenMembership",
     "CloseHandle",
     "LookupAccountSidW",
     "LookupAccountNameW",
