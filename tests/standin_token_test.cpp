@@ -205,7 +205,7 @@ TEST_F(standin_token, TokenUserLayout) {
 }
 
 TEST_F(standin_token, BufferOneByteShortIsLeftUntouched) {
-  HANDLE token = OpenProcessTokenOrFail();
+  HANDLE token = OpenProcessTokenOrFail(TOKEN_QUERY | TOKEN_QUERY_SOURCE);
   for (auto info_class : {TokenUser,
                           TokenGroups,
                           TokenOwner,
@@ -569,14 +569,24 @@ TEST_F(standin_token, CheckTokenMembershipCountsEnabledGroupsOnly) {
 }
 
 TEST_F(standin_token, QueryNeedsTokenQueryAccess) {
-  HANDLE token = OpenProcessTokenOrFail(TOKEN_DUPLICATE);
-  std::vector<BYTE> buffer(256, 0xA5);
-  DWORD length = 0x5A5A;
-  SetLastError(kSentinelError);
-  EXPECT_FALSE(GetTokenInformation(token, TokenUser, buffer.data(), 256, &length));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_TRUE(AllBytesAre(buffer.data(), buffer.size(), 0xA5));
-  CloseHandle(token);
+  // TokenSource needs TOKEN_QUERY_SOURCE; every other class TOKEN_QUERY.
+  const std::pair<DWORD, TOKEN_INFORMATION_CLASS> refused[] = {
+      {TOKEN_DUPLICATE, TokenUser},
+      {TOKEN_QUERY_SOURCE, TokenGroups},
+      {TOKEN_QUERY, TokenSource},
+  };
+  for (const auto& [access, info_class] : refused) {
+    SCOPED_TRACE(::testing::Message() << "class " << int(info_class));
+    HANDLE token = OpenProcessTokenOrFail(access);
+    std::vector<BYTE> buffer(256, 0xA5);
+    DWORD length = 0x5A5A;
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(GetTokenInformation(token, info_class, buffer.data(), 256, &length));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(AllBytesAre(buffer.data(), buffer.size(), 0xA5));
+    EXPECT_EQ(length, 0x5A5Au);
+    CloseHandle(token);
+  }
 }
 
 TEST_F(standin_token, BadHandlesAreRefused) {

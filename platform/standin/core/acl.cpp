@@ -266,4 +266,49 @@ DWORD FindAce(void* acl, DWORD index, void** ace) {
   return ERROR_SUCCESS;
 }
 
+DWORD RemoveAce(void* acl, DWORD index) {
+  if (!acl)
+    return ERROR_INVALID_PARAMETER;
+  auto* b = static_cast<BYTE*>(acl);
+  const AclView view(b);
+  if (!AclRevisionValid(view.revision()) || index >= view.count())
+    return ERROR_INVALID_PARAMETER;
+  const size_t free = WalkEntries(b, view.count());
+  if (free == 0)
+    return ERROR_INVALID_PARAMETER;
+  const size_t at = view.OffsetOf(index);
+  const size_t size = AceView(b + at).size();
+  std::memmove(b + at, b + at + size, free - at - size);
+  SetCount(b, static_cast<WORD>(view.count() - 1));
+  return ERROR_SUCCESS;
+}
+
+bool FirstFreeByte(void* acl, void** free) {
+  if (!acl || !free)
+    return false;
+  auto* b = static_cast<BYTE*>(acl);
+  const AclView view(b);
+  const size_t offset = WalkEntries(b, view.count());
+  if (offset == 0)
+    return false;
+  *free = offset < view.size() ? b + offset : nullptr;
+  return true;
+}
+
+DWORD DescribeAcl(const void* acl, BYTE& revision, AclSizeFacts& size) {
+  if (!acl)
+    return ERROR_INVALID_PARAMETER;
+  const AclView view(acl);
+  if (!AclRevisionValid(view.revision()))
+    return ERROR_INVALID_PARAMETER;
+  const size_t in_use = WalkEntries(view.data(), view.count());
+  if (in_use == 0)
+    return ERROR_INVALID_PARAMETER;
+  revision = view.revision();
+  size.count = view.count();
+  size.in_use = static_cast<DWORD>(in_use);
+  size.free = static_cast<DWORD>(view.size() - std::min<size_t>(view.size(), in_use));
+  return ERROR_SUCCESS;
+}
+
 }  // namespace standin

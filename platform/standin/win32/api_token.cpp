@@ -104,7 +104,9 @@ BOOL WINAPI GetTokenInformation(HANDLE token,
     if (!return_length)
       return ERROR_INVALID_PARAMETER;
     std::shared_ptr<TokenHandle> handle;
-    if (const DWORD error = FindToken(machine, token, TOKEN_QUERY, handle))
+    // Where the token came from is a right of its own.
+    const DWORD needed = info_class == TokenSource ? TOKEN_QUERY_SOURCE : TOKEN_QUERY;
+    if (const DWORD error = FindToken(machine, token, needed, handle))
       return error;
     if (info_class != TokenLinkedToken)
       return WriteTokenInformation(*handle->token, info_class, info, length, *return_length);
