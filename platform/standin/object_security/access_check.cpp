@@ -59,17 +59,17 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
   const bool maximum = desired & MAXIMUM_ALLOWED;
   const ACCESS_MASK wanted = desired & ~MAXIMUM_ALLOWED;
   granted = 0;
-  // Asking for nothing is refused, whatever the DACL holds.
-  if (desired == 0)
-    return ERROR_ACCESS_DENIED;
   if (wanted & ACCESS_SYSTEM_SECURITY)
     return ERROR_PRIVILEGE_NOT_HELD;
 
-  // No DACL, or a null one: everyone gets everything.
+  // No DACL, or a null one: everyone gets everything, even what asks for nothing.
   if (!sd.dacl) {
     granted = wanted | (maximum ? mapping.GenericAll : 0);
     return ERROR_SUCCESS;
   }
+  // Against a DACL, asking for nothing is refused.
+  if (desired == 0)
+    return ERROR_ACCESS_DENIED;
 
   const AclView dacl(sd.dacl);
   const bool owner = sd.owner && TokenHasSid(token, sd.owner, false);
