@@ -27,8 +27,7 @@ const SidValue& LocalSystem() {
 }
 
 bool SameSid(const BYTE* sid, const SidValue& value) {
-  const size_t size = SidLengthAt(sid);
-  return value.size() == size && std::memcmp(sid, value.data(), size) == 0;
+  return value.Matches(sid);
 }
 
 }  // namespace

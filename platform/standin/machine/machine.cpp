@@ -16,7 +16,6 @@ namespace {
 
 std::atomic<std::uint64_t> g_generation{0};
 std::atomic<AllocationGate> g_allocation_gate{nullptr};
-thread_local int t_platform_call_depth = 0;
 
 std::mutex g_current_mutex;
 std::shared_ptr<Machine> g_current;
@@ -29,6 +28,13 @@ struct ThreadMachine {
   std::shared_ptr<Machine> machine;
 };
 thread_local ThreadMachine t_machine;
+
+// The block a thread counts its calls in, and the machine (by generation) it belongs to.
+struct ThreadCounts {
+  std::uint64_t generation = 0;
+  void* block = nullptr;
+};
+thread_local ThreadCounts t_counts;
 
 // Names of platform functions by the address of their text, each with its number: an open
 // table read without a lock, written under `g_names_mutex`.
@@ -107,18 +113,6 @@ void SetAllocationGate(AllocationGate gate) {
   g_allocation_gate.store(gate);
 }
 
-PlatformCallScope::PlatformCallScope() {
-  ++t_platform_call_depth;
-}
-
-PlatformCallScope::~PlatformCallScope() {
-  --t_platform_call_depth;
-}
-
-bool InPlatformCall() {
-  return t_platform_call_depth > 0;
-}
-
 Machine::Machine(const MachineDescription& description)
     : description_(description),
       accounts_(description),
@@ -153,19 +147,43 @@ const std::wstring* Machine::MessageText(DWORD code) const {
   return it == messages_.end() ? nullptr : &it->second;
 }
 
-std::optional<DWORD> Machine::EnterCall(std::string_view name) {
-  const unsigned n = calls_[CallIdOfStaticName(name)].fetch_add(1, std::memory_order_relaxed) + 1;
+Machine::CallCounts& Machine::ThreadCallCounts() {
+  if (t_counts.generation != generation_) {
+    auto block = std::make_unique<CallCounts>();
+    std::lock_guard lock(mutex_);
+    t_counts = {generation_, block.get()};
+    thread_calls_.push_back(std::move(block));
+  }
+  return *static_cast<CallCounts*>(t_counts.block);
+}
+
+bool Machine::EnterCall(std::string_view name, DWORD& fault) {
+  const CallId id = CallIdOfStaticName(name);
+  if (faults_.empty()) {
+    // Only this thread writes its block: no read-modify-write is needed.
+    std::atomic<unsigned>& count = ThreadCallCounts().counts[id];
+    count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    return false;
+  }
+  const unsigned n = shared_calls_.counts[id].fetch_add(1, std::memory_order_relaxed) + 1;
   for (const auto& f : faults_) {
     if (f.call != name || n <= f.skip)
       continue;
-    if (!f.times || n - f.skip <= *f.times)
-      return f.error;
+    if (!f.times || n - f.skip <= *f.times) {
+      fault = f.error;
+      return true;
+    }
   }
-  return std::nullopt;
+  return false;
 }
 
 unsigned Machine::CallCount(std::string_view name) const {
-  return calls_[CallIdOf(name)].load(std::memory_order_relaxed);
+  const CallId id = CallIdOf(name);
+  unsigned count = shared_calls_.counts[id].load(std::memory_order_relaxed);
+  std::lock_guard lock(mutex_);
+  for (const auto& block : thread_calls_)
+    count += block->counts[id].load(std::memory_order_relaxed);
+  return count;
 }
 
 void* Machine::Allocate(BufferKind kind, size_t bytes) {
@@ -250,6 +268,17 @@ void Machine::RecordDebuggerText(std::string text) {
 std::vector<std::string> Machine::DebuggerTexts() const {
   std::lock_guard lock(mutex_);
   return debugger_texts_;
+}
+
+Machine& MachineForCall() {
+  // Inside an outer call the thread keeps the machine that call runs on; else the machine it
+  // keeps serves while it is still the installed one.
+  if (t_machine.machine &&
+      (t_platform_call_depth > 1 ||
+       t_machine.installation == g_installations.load(std::memory_order_acquire)))
+    return *t_machine.machine;
+  CurrentMachine();
+  return *t_machine.machine;
 }
 
 std::shared_ptr<Machine> CurrentMachine() {

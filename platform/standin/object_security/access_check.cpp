@@ -18,8 +18,7 @@ constexpr ACCESS_MASK kOwnerImplicit = READ_CONTROL | WRITE_DAC;
 constexpr ACCESS_MASK kNeverGranted = ACCESS_SYSTEM_SECURITY | MAXIMUM_ALLOWED;
 
 bool SameSid(const BYTE* sid, const SidValue& value) {
-  const size_t size = SidLengthAt(sid);
-  return value.size() == size && std::memcmp(sid, value.data(), size) == 0;
+  return value.Matches(sid);
 }
 
 const SidValue& OwnerRights() {
