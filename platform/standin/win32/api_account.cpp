@@ -50,6 +50,45 @@ DWORD HandOut(const LookupResult& found,
   return ERROR_SUCCESS;
 }
 
+// What both forms of LookupAccountSid do before handing out: the arguments, then the lookup.
+DWORD LookupBySid(Machine& machine,
+                  const wchar_t* system,
+                  PSID sid,
+                  bool outputs,
+                  LookupResult& found) {
+  if (!sid || !outputs)
+    return ERROR_INVALID_PARAMETER;
+  const auto value = SidValue::FromBytes(sid, SidLengthFor(SID_MAX_SUB_AUTHORITIES));
+  if (!value)
+    return ERROR_INVALID_SID;
+  return machine.accounts().LookupSid(system, *value, found);
+}
+
+// What both forms of LookupAccountName do before handing out.
+DWORD LookupByName(Machine& machine,
+                   const wchar_t* system,
+                   const wchar_t* account,
+                   bool outputs,
+                   LookupResult& found) {
+  if (!account || !outputs)
+    return ERROR_INVALID_PARAMETER;
+  const std::wstring_view name(account);
+  if (name.empty() || name.size() >= kMaxAccountName)
+    return ERROR_NONE_MAPPED;
+  return machine.accounts().LookupName(system, name, found);
+}
+
+// An ANSI system name as the lookups take it: null stays null.
+struct WideSystem {
+  explicit WideSystem(LPCSTR system) : given(system != nullptr) {
+    if (system)
+      text = AnsiToWide(system);
+  }
+  const wchar_t* get() const { return given ? text.c_str() : nullptr; }
+  bool given;
+  std::wstring text;
+};
+
 }  // namespace
 
 extern "C" {
@@ -62,13 +101,9 @@ BOOL WINAPI LookupAccountSidW(LPCWSTR system,
                               LPDWORD domain_chars,
                               PSID_NAME_USE use) {
   return BoolCall("LookupAccountSidW", [&](Machine& machine) -> DWORD {
-    if (!sid || !name_chars || !domain_chars || !use)
-      return ERROR_INVALID_PARAMETER;
-    const auto value = SidValue::FromBytes(sid, SidLengthFor(SID_MAX_SUB_AUTHORITIES));
-    if (!value)
-      return ERROR_INVALID_SID;
     LookupResult found;
-    if (const DWORD error = machine.accounts().LookupSid(system, *value, found))
+    if (const DWORD error =
+            LookupBySid(machine, system, sid, name_chars && domain_chars && use, found))
       return error;
     return HandOut(found, found.name, found.domain, name, name_chars, false, domain, domain_chars,
                    use);
@@ -83,13 +118,9 @@ BOOL WINAPI LookupAccountNameW(LPCWSTR system,
                                LPDWORD domain_chars,
                                PSID_NAME_USE use) {
   return BoolCall("LookupAccountNameW", [&](Machine& machine) -> DWORD {
-    if (!account || !sid_bytes || !domain_chars || !use)
-      return ERROR_INVALID_PARAMETER;
-    const std::wstring_view name(account);
-    if (name.empty() || name.size() >= kMaxAccountName)
-      return ERROR_NONE_MAPPED;
     LookupResult found;
-    if (const DWORD error = machine.accounts().LookupName(system, name, found))
+    if (const DWORD error =
+            LookupByName(machine, system, account, sid_bytes && domain_chars && use, found))
       return error;
     return HandOut(found, found.name, found.domain, sid, sid_bytes, true, domain, domain_chars,
                    use);
@@ -104,15 +135,10 @@ BOOL WINAPI LookupAccountSidA(LPCSTR system,
                               LPDWORD domain_chars,
                               PSID_NAME_USE use) {
   return BoolCall("LookupAccountSidA", [&](Machine& machine) -> DWORD {
-    if (!sid || !name_chars || !domain_chars || !use)
-      return ERROR_INVALID_PARAMETER;
-    const auto value = SidValue::FromBytes(sid, SidLengthFor(SID_MAX_SUB_AUTHORITIES));
-    if (!value)
-      return ERROR_INVALID_SID;
     LookupResult found;
-    const std::wstring wide_system = system ? AnsiToWide(system) : std::wstring();
+    const WideSystem wide_system(system);
     if (const DWORD error =
-            machine.accounts().LookupSid(system ? wide_system.c_str() : nullptr, *value, found))
+            LookupBySid(machine, wide_system.get(), sid, name_chars && domain_chars && use, found))
       return error;
     return HandOut(found, WideToAnsi(found.name), WideToAnsi(found.domain), name, name_chars, false,
                    domain, domain_chars, use);
@@ -127,15 +153,12 @@ BOOL WINAPI LookupAccountNameA(LPCSTR system,
                                LPDWORD domain_chars,
                                PSID_NAME_USE use) {
   return BoolCall("LookupAccountNameA", [&](Machine& machine) -> DWORD {
-    if (!account || !sid_bytes || !domain_chars || !use)
-      return ERROR_INVALID_PARAMETER;
-    const std::wstring name = AnsiToWide(account);
-    if (name.empty() || name.size() >= kMaxAccountName)
-      return ERROR_NONE_MAPPED;
     LookupResult found;
-    const std::wstring wide_system = system ? AnsiToWide(system) : std::wstring();
+    const WideSystem wide_system(system);
+    const std::wstring name = account ? AnsiToWide(account) : std::wstring();
     if (const DWORD error =
-            machine.accounts().LookupName(system ? wide_system.c_str() : nullptr, name, found))
+            LookupByName(machine, wide_system.get(), account ? name.c_str() : nullptr,
+                         sid_bytes && domain_chars && use, found))
       return error;
     return HandOut(found, std::string(), WideToAnsi(found.domain), sid, sid_bytes, true, domain,
                    domain_chars, use);
