@@ -496,8 +496,6 @@ TEST_F(standin_token, DuplicateTokenExKeepsWithinTheSourcesLevel) {
   const Case cases[] = {
       {"primary from primary", process, SecurityAnonymous, TokenPrimary, 0},
       {"delegation from primary", process, SecurityDelegation, TokenImpersonation, 0},
-      {"level past delegation", process, static_cast<SECURITY_IMPERSONATION_LEVEL>(4),
-       TokenImpersonation, ERROR_BAD_IMPERSONATION_LEVEL},
       {"bad type", process, SecurityImpersonation, static_cast<TOKEN_TYPE>(3),
        ERROR_INVALID_PARAMETER},
       {"level raised", identification, SecurityImpersonation, TokenImpersonation,
