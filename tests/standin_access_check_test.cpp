@@ -70,6 +70,10 @@ const Case kCases[] = {
     // A DACL with no entries grants nothing; no DACL grants everything.
     {kElevated, L"O:SYG:SYD:", 1, FALSE, 0, ERROR_ACCESS_DENIED},
     {kElevated, L"O:SYG:SY", 0x1f01ff, TRUE, 0x1f01ff, kSentinelError},
+    // Asking for nothing is refused by any DACL; without one it is granted, as nothing.
+    {kElevated, L"O:SYG:SYD:(A;;0x3;;;WD)", 0, FALSE, 0, ERROR_ACCESS_DENIED},
+    {kElevated, L"O:%UG:SYD:", 0, FALSE, 0, ERROR_ACCESS_DENIED},
+    {kElevated, L"O:SYG:SY", 0, TRUE, 0, kSentinelError},
     // Inherit-only entries are skipped.
     {kElevated, L"O:SYG:SYD:(A;IO;0x3;;;WD)", 3, FALSE, 0, ERROR_ACCESS_DENIED},
     {kElevated, L"O:SYG:SYD:(D;OICIIO;0x3;;;WD)(A;;0x3;;;WD)", 3, TRUE, 3, kSentinelError},

@@ -11,10 +11,11 @@
 
 #include "platform/standin/machine/machine.h"
 #include "platform/win32.h"
+#include "tests/portable/platform_facts.h"
 #include "tests/support/test_machine.h"
 
-// The last error a call must overwrite, as Wine's tests use it.
-inline constexpr DWORD kSentinelError = 0xdeadbeef;
+using portable::AllBytesAre;
+using portable::kSentinelError;
 
 class StandinTest : public ::testing::Test {
  protected:
@@ -63,13 +64,4 @@ inline std::vector<BYTE> SidOfAccount(const wchar_t* name) {
   if (!LookupAccountNameW(nullptr, name, sid, &sid_bytes, domain, &domain_chars, &use))
     return {};
   return std::vector<BYTE>(sid, sid + sid_bytes);
-}
-
-inline bool AllBytesAre(const void* data, size_t size, BYTE value) {
-  const auto* b = static_cast<const BYTE*>(data);
-  for (size_t i = 0; i < size; ++i) {
-    if (b[i] != value)
-      return false;
-  }
-  return true;
 }

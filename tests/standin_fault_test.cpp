@@ -156,6 +156,54 @@ DWORD ProbeLocalAlloc() {
   return 0;
 }
 
+DWORD ProbeMakeAbsoluteSD() {
+  PSECURITY_DESCRIPTOR relative = nullptr;
+  EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"O:BAG:SYD:(A;;FA;;;BA)", SDDL_REVISION_1, &relative, nullptr));
+  DWORD sizes[5] = {0, 0, 0, 0, 0};
+  SetLastError(kSentinelError);
+  MakeAbsoluteSD(relative, nullptr, &sizes[0], nullptr, &sizes[1], nullptr, &sizes[2], nullptr,
+                 &sizes[3], nullptr, &sizes[4]);
+  const DWORD error = GetLastError();
+  LocalFree(relative);
+  // The sizing call fails either way: with the sizes, or with the fault and none.
+  if (error == ERROR_INSUFFICIENT_BUFFER) {
+    EXPECT_GT(sizes[0], 0u);
+    return 0;
+  }
+  EXPECT_EQ(sizes[0], 0u);
+  return error;
+}
+
+DWORD ProbeCreateWellKnownSid() {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(sid);
+  SetLastError(kSentinelError);
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size)) {
+    EXPECT_EQ(size, sizeof(sid));
+    return GetLastError();
+  }
+  EXPECT_EQ(size, 16u);
+  return 0;
+}
+
+DWORD ProbeDuplicateTokenEx() {
+  HANDLE token = nullptr;
+  EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, &token));
+  HANDLE copy = reinterpret_cast<HANDLE>(0x1234);
+  SetLastError(kSentinelError);
+  const BOOL ok =
+      DuplicateTokenEx(token, 0, nullptr, SecurityImpersonation, TokenImpersonation, &copy);
+  const DWORD error = GetLastError();
+  CloseHandle(token);
+  if (!ok) {
+    EXPECT_EQ(copy, reinterpret_cast<HANDLE>(0x1234));
+    return error;
+  }
+  CloseHandle(copy);
+  return 0;
+}
+
 struct Case {
   const char* call;
   Probe probe;
@@ -172,6 +220,9 @@ const Case kCases[] = {
     {"NetGetDCName", ProbeNetGetDCName},
     {"FormatMessageW", ProbeFormatMessage},
     {"LocalAlloc", ProbeLocalAlloc},
+    {"MakeAbsoluteSD", ProbeMakeAbsoluteSD},
+    {"CreateWellKnownSid", ProbeCreateWellKnownSid},
+    {"DuplicateTokenEx", ProbeDuplicateTokenEx},
 };
 
 TEST_F(standin_fault, SkipAndTimesPickTheFailingCalls) {

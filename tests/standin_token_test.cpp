@@ -205,8 +205,33 @@ TEST_F(standin_token, TokenUserLayout) {
 }
 
 TEST_F(standin_token, BufferOneByteShortIsLeftUntouched) {
-  HANDLE token = OpenProcessTokenOrFail();
-  for (auto info_class : {TokenUser, TokenGroups, TokenType, TokenElevation}) {
+  HANDLE token = OpenProcessTokenOrFail(TOKEN_QUERY | TOKEN_QUERY_SOURCE);
+  for (auto info_class : {TokenUser,
+                          TokenGroups,
+                          TokenOwner,
+                          TokenPrimaryGroup,
+                          TokenDefaultDacl,
+                          TokenSource,
+                          TokenType,
+                          TokenStatistics,
+                          TokenRestrictedSids,
+                          TokenSessionId,
+                          TokenSandBoxInert,
+                          TokenOrigin,
+                          TokenElevationType,
+                          TokenElevation,
+                          TokenHasRestrictions,
+                          TokenVirtualizationAllowed,
+                          TokenVirtualizationEnabled,
+                          TokenIntegrityLevel,
+                          TokenUIAccess,
+                          TokenMandatoryPolicy,
+                          TokenLogonSid,
+                          TokenIsAppContainer,
+                          TokenCapabilities,
+                          TokenAppContainerSid,
+                          TokenAppContainerNumber,
+                          TokenIsRestricted}) {
     SCOPED_TRACE(::testing::Message() << "class " << int(info_class));
     DWORD needed = 0;
     SetLastError(kSentinelError);
@@ -301,10 +326,12 @@ TEST_F(standin_token, FilteredTokenHoldsAdministratorsForDenyOnly) {
     ASSERT_NE(admins, groups.end());
     EXPECT_EQ(admins->second, elevated ? kEnabled | SE_GROUP_OWNER
                                        : static_cast<DWORD>(SE_GROUP_USE_FOR_DENY_ONLY));
-    // Only Administrators is filtered.
+    // Only Administrators is filtered; the logon SID is marked as one.
     for (const auto& [sid, attributes] : groups) {
       if (sid != L"S-1-5-32-544") {
-        EXPECT_EQ(attributes, kEnabled) << std::string(sid.begin(), sid.end());
+        EXPECT_EQ(attributes,
+                  sid.rfind(L"S-1-5-5-", 0) == 0 ? kEnabled | SE_GROUP_LOGON_ID : kEnabled)
+            << std::string(sid.begin(), sid.end());
       }
     }
     TOKEN_ELEVATION elevation{0xFF};
@@ -313,6 +340,15 @@ TEST_F(standin_token, FilteredTokenHoldsAdministratorsForDenyOnly) {
     EXPECT_EQ(elevation.TokenIsElevated, elevated ? 1u : 0u);
     CloseHandle(token);
   }
+}
+
+// One class's answer read whole into a buffer of its own.
+std::vector<BYTE> Query(HANDLE token, TOKEN_INFORMATION_CLASS info_class) {
+  DWORD needed = 0;
+  GetTokenInformation(token, info_class, nullptr, 0, &needed);
+  std::vector<BYTE> buffer(needed);
+  EXPECT_TRUE(GetTokenInformation(token, info_class, buffer.data(), needed, &needed));
+  return buffer;
 }
 
 // Every token may traverse; an elevated administrator also holds the administrators'
@@ -370,19 +406,263 @@ TEST_F(standin_token, TokensHoldThePrivilegesOfTheirAccounts) {
       found[entries[i].Luid.LowPart] = entries[i].Attributes;
     }
     EXPECT_EQ(found, c.privileges);
+
+    // The same, with the user and groups, in the one record that holds both.
+    auto both = Query(token, TokenGroupsAndPrivileges);
+    const auto* record = reinterpret_cast<const TOKEN_GROUPS_AND_PRIVILEGES*>(both.data());
+    EXPECT_EQ(record->SidCount, Groups(token).size() + 1);
+    auto user = Query(token, TokenUser);
+    EXPECT_EQ(SidText(record->Sids[0].Sid),
+              SidText(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid));
+    EXPECT_EQ(record->RestrictedSidCount, 0u);
+    ASSERT_EQ(record->PrivilegeCount, held->PrivilegeCount);
+    EXPECT_EQ(record->PrivilegeLength, held->PrivilegeCount * sizeof(LUID_AND_ATTRIBUTES));
+    EXPECT_EQ(std::memcmp(record->Privileges, entries, record->PrivilegeLength), 0);
+    auto statistics = Query(token, TokenStatistics);
+    const auto* stats = reinterpret_cast<const TOKEN_STATISTICS*>(statistics.data());
+    EXPECT_EQ(stats->PrivilegeCount, held->PrivilegeCount);
+    EXPECT_EQ(record->AuthenticationId.LowPart, stats->AuthenticationId.LowPart);
     CloseHandle(token);
   }
 }
 
-TEST_F(standin_token, QueryNeedsTokenQueryAccess) {
-  HANDLE token = OpenProcessTokenOrFail(TOKEN_DUPLICATE);
-  std::vector<BYTE> buffer(256, 0xA5);
-  DWORD length = 0x5A5A;
+TEST_F(standin_token, ClassesDescribeTheLogon) {
+  struct Case {
+    bool elevated;
+    const wchar_t* integrity;
+    TOKEN_ELEVATION_TYPE elevation_type;
+  };
+  const Case cases[] = {
+      {true, L"S-1-16-12288", TokenElevationTypeDefault},
+      {false, L"S-1-16-8192", TokenElevationTypeLimited},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.elevated ? "elevated" : "filtered");
+    InstallProfile(MachineProfile("alice", c.elevated));
+    HANDLE token = OpenProcessTokenOrFail();
+    const std::wstring alice = SidOf(L"alice");
+
+    auto owner = Query(token, TokenOwner);
+    EXPECT_EQ(owner.size(), sizeof(TOKEN_OWNER) + 28);
+    EXPECT_EQ(SidText(reinterpret_cast<TOKEN_OWNER*>(owner.data())->Owner), alice);
+    // A local account's primary group is its computer's "None", RID 513.
+    auto group = Query(token, TokenPrimaryGroup);
+    EXPECT_EQ(SidText(reinterpret_cast<TOKEN_PRIMARY_GROUP*>(group.data())->PrimaryGroup),
+              alice.substr(0, alice.rfind(L'-')) + L"-513");
+
+    auto dacl = Query(token, TokenDefaultDacl);
+    PACL acl = reinterpret_cast<TOKEN_DEFAULT_DACL*>(dacl.data())->DefaultDacl;
+    ASSERT_EQ(reinterpret_cast<BYTE*>(acl), dacl.data() + sizeof(TOKEN_DEFAULT_DACL));
+    EXPECT_EQ(dacl.size(), sizeof(TOKEN_DEFAULT_DACL) + acl->AclSize);
+    ASSERT_TRUE(IsValidAcl(acl));
+    ASSERT_EQ(acl->AceCount, 2);
+    const wchar_t* const holders[] = {alice.c_str(), L"S-1-5-18"};
+    for (DWORD i = 0; i < 2; ++i) {
+      void* ace = nullptr;
+      ASSERT_TRUE(GetAce(acl, i, &ace));
+      auto* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+      EXPECT_EQ(entry->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+      EXPECT_EQ(entry->Mask, static_cast<DWORD>(GENERIC_ALL));
+      EXPECT_EQ(SidText(&entry->SidStart), holders[i]);
+    }
+
+    auto label = Query(token, TokenIntegrityLevel);
+    EXPECT_EQ(label.size(), sizeof(TOKEN_MANDATORY_LABEL) + 12);
+    const auto* mandatory = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label.data());
+    EXPECT_EQ(SidText(mandatory->Label.Sid), c.integrity);
+    EXPECT_EQ(mandatory->Label.Attributes,
+              static_cast<DWORD>(SE_GROUP_INTEGRITY | SE_GROUP_INTEGRITY_ENABLED));
+
+    auto elevation_type = Query(token, TokenElevationType);
+    EXPECT_EQ(*reinterpret_cast<TOKEN_ELEVATION_TYPE*>(elevation_type.data()), c.elevation_type);
+
+    // The logon SID is one of the groups, S-1-5-5-X-Y.
+    auto logon = Query(token, TokenLogonSid);
+    const auto* logon_groups = reinterpret_cast<TOKEN_GROUPS*>(logon.data());
+    ASSERT_EQ(logon_groups->GroupCount, 1u);
+    EXPECT_EQ(SidText(logon_groups->Groups[0].Sid).rfind(L"S-1-5-5-", 0), 0u);
+    EXPECT_EQ(Groups(token).at(SidText(logon_groups->Groups[0].Sid)),
+              kEnabled | static_cast<DWORD>(SE_GROUP_LOGON_ID));
+
+    auto statistics = Query(token, TokenStatistics);
+    const auto* stats = reinterpret_cast<TOKEN_STATISTICS*>(statistics.data());
+    EXPECT_EQ(stats->TokenType, TokenPrimary);
+    EXPECT_EQ(stats->GroupCount, Groups(token).size());
+    EXPECT_EQ(stats->ModifiedId.LowPart, stats->TokenId.LowPart);
+    auto restricted = Query(token, TokenRestrictedSids);
+    EXPECT_EQ(reinterpret_cast<TOKEN_GROUPS*>(restricted.data())->GroupCount, 0u);
+    CloseHandle(token);
+  }
+}
+
+TEST_F(standin_token, EachTokenHasItsOwnId) {
+  HANDLE process = OpenProcessTokenOrFail(TOKEN_QUERY | TOKEN_DUPLICATE);
+  HANDLE again = OpenProcessTokenOrFail();
+  HANDLE copy = nullptr;
+  ASSERT_TRUE(DuplicateToken(process, SecurityImpersonation, &copy));
+  auto id = [&](HANDLE token) {
+    return reinterpret_cast<TOKEN_STATISTICS*>(Query(token, TokenStatistics).data())->TokenId;
+  };
+  EXPECT_EQ(id(process).LowPart, id(again).LowPart) << "two handles to one token";
+  EXPECT_NE(id(process).LowPart, id(copy).LowPart) << "a duplicate is a new token";
+  for (HANDLE h : {process, again, copy})
+    CloseHandle(h);
+}
+
+TEST_F(standin_token, LinkedTokenIsTheFullHalfOfAFilteredLogon) {
+  HANDLE token = OpenProcessTokenOrFail();
+  TOKEN_LINKED_TOKEN linked{reinterpret_cast<HANDLE>(0x1234)};
+  DWORD length = 0;
   SetLastError(kSentinelError);
-  EXPECT_FALSE(GetTokenInformation(token, TokenUser, buffer.data(), 256, &length));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_TRUE(AllBytesAre(buffer.data(), buffer.size(), 0xA5));
+  EXPECT_FALSE(GetTokenInformation(token, TokenLinkedToken, &linked, sizeof(linked), &length));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_SUCH_LOGON_SESSION));
+  EXPECT_EQ(linked.LinkedToken, reinterpret_cast<HANDLE>(0x1234));
   CloseHandle(token);
+
+  InstallProfile(MachineProfile("alice", false));
+  token = OpenProcessTokenOrFail();
+  ASSERT_TRUE(GetTokenInformation(token, TokenLinkedToken, &linked, sizeof(linked), &length));
+  EXPECT_EQ(length, sizeof(TOKEN_LINKED_TOKEN));
+  EXPECT_EQ(Groups(linked.LinkedToken).at(L"S-1-5-32-544"), kEnabled | SE_GROUP_OWNER);
+  auto type = Query(linked.LinkedToken, TokenElevationType);
+  EXPECT_EQ(*reinterpret_cast<TOKEN_ELEVATION_TYPE*>(type.data()), TokenElevationTypeFull);
+  auto level = Query(linked.LinkedToken, TokenImpersonationLevel);
+  EXPECT_EQ(*reinterpret_cast<SECURITY_IMPERSONATION_LEVEL*>(level.data()), SecurityIdentification);
+  EXPECT_TRUE(CloseHandle(linked.LinkedToken));
+  CloseHandle(token);
+}
+
+TEST_F(standin_token, OpenedAccessIsMappedAndMaximumAllowedGivesAll) {
+  struct Case {
+    DWORD desired;
+    bool query;
+    bool duplicate;
+  };
+  const Case cases[] = {
+      {MAXIMUM_ALLOWED, true, true}, {GENERIC_READ, true, false},    {GENERIC_ALL, true, true},
+      {GENERIC_WRITE, false, false}, {TOKEN_DUPLICATE, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "desired 0x" << std::hex << c.desired);
+    HANDLE token = OpenProcessTokenOrFail(c.desired);
+    DWORD length = 0;
+    TOKEN_TYPE type;
+    EXPECT_EQ(GetTokenInformation(token, TokenType, &type, sizeof(type), &length) != FALSE,
+              c.query);
+    HANDLE copy = nullptr;
+    EXPECT_EQ(DuplicateTokenEx(token, 0, nullptr, SecurityImpersonation, TokenImpersonation,
+                               &copy) != FALSE,
+              c.duplicate);
+    if (copy)
+      CloseHandle(copy);
+    CloseHandle(token);
+  }
+}
+
+TEST_F(standin_token, DuplicateTokenExKeepsWithinTheSourcesLevel) {
+  HANDLE process = OpenProcessTokenOrFail(TOKEN_DUPLICATE | TOKEN_QUERY);
+  HANDLE identification = nullptr;
+  ASSERT_TRUE(DuplicateTokenEx(process, TOKEN_ALL_ACCESS, nullptr, SecurityIdentification,
+                               TokenImpersonation, &identification));
+  struct Case {
+    const char* name;
+    HANDLE source;
+    SECURITY_IMPERSONATION_LEVEL level;
+    TOKEN_TYPE type;
+    DWORD error;  // 0: made
+  };
+  const Case cases[] = {
+      {"primary from primary", process, SecurityAnonymous, TokenPrimary, 0},
+      {"delegation from primary", process, SecurityDelegation, TokenImpersonation, 0},
+      {"bad type", process, SecurityImpersonation, static_cast<TOKEN_TYPE>(3),
+       ERROR_INVALID_PARAMETER},
+      {"level raised", identification, SecurityImpersonation, TokenImpersonation,
+       ERROR_BAD_IMPERSONATION_LEVEL},
+      {"primary from identification", identification, SecurityAnonymous, TokenPrimary,
+       ERROR_BAD_IMPERSONATION_LEVEL},
+      {"same level", identification, SecurityIdentification, TokenImpersonation, 0},
+      {"not a token", reinterpret_cast<HANDLE>(0x4321), SecurityImpersonation, TokenImpersonation,
+       ERROR_INVALID_HANDLE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HANDLE copy = reinterpret_cast<HANDLE>(0x1234);
+    SetLastError(kSentinelError);
+    const BOOL made = DuplicateTokenEx(c.source, 0, nullptr, c.level, c.type, &copy);
+    if (c.error) {
+      EXPECT_FALSE(made);
+      EXPECT_EQ(GetLastError(), c.error);
+      EXPECT_EQ(copy, reinterpret_cast<HANDLE>(0x1234));
+      continue;
+    }
+    ASSERT_TRUE(made);
+    auto type = Query(copy, TokenType);
+    EXPECT_EQ(*reinterpret_cast<TOKEN_TYPE*>(type.data()), c.type);
+    CloseHandle(copy);
+  }
+  CloseHandle(identification);
+  CloseHandle(process);
+}
+
+TEST_F(standin_token, CheckTokenMembershipCountsEnabledGroupsOnly) {
+  InstallProfile(MachineProfile("alice", false));
+  HANDLE process = OpenProcessTokenOrFail(TOKEN_DUPLICATE | TOKEN_QUERY);
+  HANDLE token = nullptr;
+  ASSERT_TRUE(DuplicateToken(process, SecurityIdentification, &token));
+  struct Case {
+    const wchar_t* sid;
+    BOOL member;
+  };
+  const Case cases[] = {
+      {L"S-1-1-0", TRUE},       {L"S-1-5-32-545", TRUE},
+      {L"S-1-5-32-544", FALSE},  // deny-only in a filtered token
+      {L"S-1-5-32-546", FALSE}, {L"S-1-5-18", FALSE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.sid, c.sid + wcslen(c.sid)));
+    auto sid = SidBytes(c.sid);
+    BOOL member = 7;
+    ASSERT_TRUE(CheckTokenMembership(token, sid.data(), &member));
+    EXPECT_EQ(member, c.member);
+    // Without a token: the process token when the thread does not impersonate.
+    member = 7;
+    ASSERT_TRUE(CheckTokenMembership(nullptr, sid.data(), &member));
+    EXPECT_EQ(member, c.member);
+  }
+  auto user = SidOfAccount(L"alice");
+  BOOL member = FALSE;
+  ASSERT_TRUE(CheckTokenMembership(token, user.data(), &member));
+  EXPECT_TRUE(member) << "the user counts";
+
+  // A primary token is refused, as the platform wants an impersonation token.
+  member = 7;
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(CheckTokenMembership(process, user.data(), &member));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_IMPERSONATION_TOKEN));
+  EXPECT_EQ(member, 7);
+  CloseHandle(token);
+  CloseHandle(process);
+}
+
+TEST_F(standin_token, QueryNeedsTokenQueryAccess) {
+  // TokenSource needs TOKEN_QUERY_SOURCE; every other class TOKEN_QUERY.
+  const std::pair<DWORD, TOKEN_INFORMATION_CLASS> refused[] = {
+      {TOKEN_DUPLICATE, TokenUser},
+      {TOKEN_QUERY_SOURCE, TokenGroups},
+      {TOKEN_QUERY, TokenSource},
+  };
+  for (const auto& [access, info_class] : refused) {
+    SCOPED_TRACE(::testing::Message() << "class " << int(info_class));
+    HANDLE token = OpenProcessTokenOrFail(access);
+    std::vector<BYTE> buffer(256, 0xA5);
+    DWORD length = 0x5A5A;
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(GetTokenInformation(token, info_class, buffer.data(), 256, &length));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(AllBytesAre(buffer.data(), buffer.size(), 0xA5));
+    EXPECT_EQ(length, 0x5A5Au);
+    CloseHandle(token);
+  }
 }
 
 TEST_F(standin_token, BadHandlesAreRefused) {

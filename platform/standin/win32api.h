@@ -95,6 +95,9 @@ typedef ULONG* PULONG;
 #define ERROR_MORE_DATA 234L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_NO_TOKEN 1008L
+#define ERROR_NOT_FOUND 1168L
+#define ERROR_NON_DOMAIN_SID 1258L
+#define ERROR_NO_SUCH_LOGON_SESSION 1312L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
 #define ERROR_REGISTRY_IO_FAILED 1016L
@@ -211,6 +214,88 @@ typedef enum _SID_NAME_USE {
 } SID_NAME_USE,
     *PSID_NAME_USE;
 
+// The well-known SID types the stand-in's table holds (winnt.h gives every type's number).
+typedef enum {
+  WinNullSid = 0,
+  WinWorldSid = 1,
+  WinLocalSid = 2,
+  WinCreatorOwnerSid = 3,
+  WinCreatorGroupSid = 4,
+  WinCreatorOwnerServerSid = 5,
+  WinCreatorGroupServerSid = 6,
+  WinNtAuthoritySid = 7,
+  WinDialupSid = 8,
+  WinNetworkSid = 9,
+  WinBatchSid = 10,
+  WinInteractiveSid = 11,
+  WinServiceSid = 12,
+  WinAnonymousSid = 13,
+  WinProxySid = 14,
+  WinEnterpriseControllersSid = 15,
+  WinSelfSid = 16,
+  WinAuthenticatedUserSid = 17,
+  WinRestrictedCodeSid = 18,
+  WinTerminalServerSid = 19,
+  WinRemoteLogonIdSid = 20,
+  WinLogonIdsSid = 21,
+  WinLocalSystemSid = 22,
+  WinLocalServiceSid = 23,
+  WinNetworkServiceSid = 24,
+  WinBuiltinDomainSid = 25,
+  WinBuiltinAdministratorsSid = 26,
+  WinBuiltinUsersSid = 27,
+  WinBuiltinGuestsSid = 28,
+  WinBuiltinPowerUsersSid = 29,
+  WinBuiltinAccountOperatorsSid = 30,
+  WinBuiltinSystemOperatorsSid = 31,
+  WinBuiltinPrintOperatorsSid = 32,
+  WinBuiltinBackupOperatorsSid = 33,
+  WinBuiltinReplicatorSid = 34,
+  WinBuiltinPreWindows2000CompatibleAccessSid = 35,
+  WinBuiltinRemoteDesktopUsersSid = 36,
+  WinBuiltinNetworkConfigurationOperatorsSid = 37,
+  WinAccountAdministratorSid = 38,
+  WinAccountGuestSid = 39,
+  WinAccountKrbtgtSid = 40,
+  WinAccountDomainAdminsSid = 41,
+  WinAccountDomainUsersSid = 42,
+  WinAccountDomainGuestsSid = 43,
+  WinAccountComputersSid = 44,
+  WinAccountControllersSid = 45,
+  WinAccountCertAdminsSid = 46,
+  WinAccountSchemaAdminsSid = 47,
+  WinAccountEnterpriseAdminsSid = 48,
+  WinAccountPolicyAdminsSid = 49,
+  WinAccountRasAndIasServersSid = 50,
+  WinNTLMAuthenticationSid = 51,
+  WinDigestAuthenticationSid = 52,
+  WinSChannelAuthenticationSid = 53,
+  WinThisOrganizationSid = 54,
+  WinOtherOrganizationSid = 55,
+  WinBuiltinIncomingForestTrustBuildersSid = 56,
+  WinBuiltinPerfMonitoringUsersSid = 57,
+  WinBuiltinPerfLoggingUsersSid = 58,
+  WinBuiltinAuthorizationAccessSid = 59,
+  WinBuiltinTerminalServerLicenseServersSid = 60,
+  WinBuiltinDCOMUsersSid = 61,
+  WinBuiltinIUsersSid = 62,
+  WinIUserSid = 63,
+  WinBuiltinCryptoOperatorsSid = 64,
+  WinUntrustedLabelSid = 65,
+  WinLowLabelSid = 66,
+  WinMediumLabelSid = 67,
+  WinHighLabelSid = 68,
+  WinSystemLabelSid = 69,
+  WinWriteRestrictedCodeSid = 70,
+  WinCreatorOwnerRightsSid = 71,
+  WinAccountReadonlyControllersSid = 75,
+  WinBuiltinEventLogReadersGroup = 76,
+  WinBuiltinCertSvcDComAccessGroup = 78,
+  WinApplicationPackageAuthoritySid = 83,
+  WinBuiltinAnyPackageSid = 84,
+  WinAccountCloneableControllersSid = 100
+} WELL_KNOWN_SID_TYPE;
+
 typedef struct _SID_AND_ATTRIBUTES {
   PSID Sid;
   DWORD Attributes;
@@ -237,6 +322,10 @@ typedef struct _SID_AND_ATTRIBUTES {
   (STANDARD_RIGHTS_REQUIRED | TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE | \
    TOKEN_QUERY | TOKEN_QUERY_SOURCE | TOKEN_ADJUST_PRIVILEGES | TOKEN_ADJUST_GROUPS |      \
    TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID)
+#define TOKEN_READ (STANDARD_RIGHTS_READ | TOKEN_QUERY)
+#define TOKEN_WRITE \
+  (STANDARD_RIGHTS_WRITE | TOKEN_ADJUST_PRIVILEGES | TOKEN_ADJUST_GROUPS | TOKEN_ADJUST_DEFAULT)
+#define TOKEN_EXECUTE (STANDARD_RIGHTS_EXECUTE)
 
 typedef enum _TOKEN_INFORMATION_CLASS {
   TokenUser = 1,
@@ -258,7 +347,28 @@ typedef enum _TOKEN_INFORMATION_CLASS {
   TokenOrigin,
   TokenElevationType,
   TokenLinkedToken,
-  TokenElevation
+  TokenElevation,
+  TokenHasRestrictions,
+  TokenAccessInformation,
+  TokenVirtualizationAllowed,
+  TokenVirtualizationEnabled,
+  TokenIntegrityLevel,
+  TokenUIAccess,
+  TokenMandatoryPolicy,
+  TokenLogonSid,
+  TokenIsAppContainer,
+  TokenCapabilities,
+  TokenAppContainerSid,
+  TokenAppContainerNumber,
+  TokenUserClaimAttributes,
+  TokenDeviceClaimAttributes,
+  TokenRestrictedUserClaimAttributes,
+  TokenRestrictedDeviceClaimAttributes,
+  TokenDeviceGroups,
+  TokenRestrictedDeviceGroups,
+  TokenSecurityAttributes,
+  TokenIsRestricted,
+  MaxTokenInfoClass
 } TOKEN_INFORMATION_CLASS,
     *PTOKEN_INFORMATION_CLASS;
 
@@ -284,6 +394,58 @@ typedef struct _TOKEN_GROUPS {
 typedef struct _TOKEN_ELEVATION {
   DWORD TokenIsElevated;
 } TOKEN_ELEVATION, *PTOKEN_ELEVATION;
+
+typedef enum _TOKEN_ELEVATION_TYPE {
+  TokenElevationTypeDefault = 1,
+  TokenElevationTypeFull,
+  TokenElevationTypeLimited
+} TOKEN_ELEVATION_TYPE,
+    *PTOKEN_ELEVATION_TYPE;
+
+typedef struct _TOKEN_OWNER {
+  PSID Owner;
+} TOKEN_OWNER, *PTOKEN_OWNER;
+
+typedef struct _TOKEN_PRIMARY_GROUP {
+  PSID PrimaryGroup;
+} TOKEN_PRIMARY_GROUP, *PTOKEN_PRIMARY_GROUP;
+
+typedef struct _TOKEN_LINKED_TOKEN {
+  HANDLE LinkedToken;
+} TOKEN_LINKED_TOKEN, *PTOKEN_LINKED_TOKEN;
+
+typedef struct _TOKEN_MANDATORY_LABEL {
+  SID_AND_ATTRIBUTES Label;
+} TOKEN_MANDATORY_LABEL, *PTOKEN_MANDATORY_LABEL;
+
+#define TOKEN_MANDATORY_POLICY_OFF 0x0
+#define TOKEN_MANDATORY_POLICY_NO_WRITE_UP 0x1
+#define TOKEN_MANDATORY_POLICY_NEW_PROCESS_MIN 0x2
+#define TOKEN_MANDATORY_POLICY_VALID_MASK \
+  (TOKEN_MANDATORY_POLICY_NO_WRITE_UP | TOKEN_MANDATORY_POLICY_NEW_PROCESS_MIN)
+
+typedef struct _TOKEN_MANDATORY_POLICY {
+  DWORD Policy;
+} TOKEN_MANDATORY_POLICY, *PTOKEN_MANDATORY_POLICY;
+
+typedef struct _TOKEN_APPCONTAINER_INFORMATION {
+  PSID TokenAppContainer;
+} TOKEN_APPCONTAINER_INFORMATION, *PTOKEN_APPCONTAINER_INFORMATION;
+
+#define SE_GROUP_INTEGRITY 0x00000020L
+#define SE_GROUP_INTEGRITY_ENABLED 0x00000040L
+#define SE_GROUP_RESOURCE 0x20000000L
+#define SE_GROUP_LOGON_ID 0xC0000000L
+
+#define SECURITY_MANDATORY_LABEL_AUTHORITY \
+  { 0, 0, 0, 0, 0, 16 }
+#define SECURITY_MANDATORY_UNTRUSTED_RID 0x00000000L
+#define SECURITY_MANDATORY_LOW_RID 0x00001000L
+#define SECURITY_MANDATORY_MEDIUM_RID 0x00002000L
+#define SECURITY_MANDATORY_HIGH_RID 0x00003000L
+#define SECURITY_MANDATORY_SYSTEM_RID 0x00004000L
+#define SECURITY_LOGON_IDS_RID 0x00000005L
+#define SECURITY_LOGON_IDS_RID_COUNT 3
 
 // Network management (lmaccess.h).
 typedef struct _LOCALGROUP_MEMBERS_INFO_0 {
@@ -453,6 +615,32 @@ static_assert(sizeof(ACE_HEADER) == 4);
 static_assert(sizeof(ACCESS_ALLOWED_ACE) == 12);
 static_assert(offsetof(ACCESS_ALLOWED_ACE, Mask) == 4);
 static_assert(offsetof(ACCESS_ALLOWED_ACE, SidStart) == 8);
+
+typedef enum _ACL_INFORMATION_CLASS {
+  AclRevisionInformation = 1,
+  AclSizeInformation
+} ACL_INFORMATION_CLASS;
+
+typedef struct _ACL_REVISION_INFORMATION {
+  DWORD AclRevision;
+} ACL_REVISION_INFORMATION, *PACL_REVISION_INFORMATION;
+
+typedef struct _ACL_SIZE_INFORMATION {
+  DWORD AceCount;
+  DWORD AclBytesInUse;
+  DWORD AclBytesFree;
+} ACL_SIZE_INFORMATION, *PACL_SIZE_INFORMATION;
+
+#define SYSTEM_MANDATORY_LABEL_NO_WRITE_UP 0x1
+#define SYSTEM_MANDATORY_LABEL_NO_READ_UP 0x2
+#define SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP 0x4
+#define SYSTEM_MANDATORY_LABEL_VALID_MASK                                   \
+  (SYSTEM_MANDATORY_LABEL_NO_WRITE_UP | SYSTEM_MANDATORY_LABEL_NO_READ_UP | \
+   SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP)
+
+typedef struct _TOKEN_DEFAULT_DACL {
+  PACL DefaultDacl;
+} TOKEN_DEFAULT_DACL, *PTOKEN_DEFAULT_DACL;
 
 typedef struct _GUID {
   DWORD Data1;
@@ -634,6 +822,48 @@ typedef enum _SE_OBJECT_TYPE {
   SE_REGISTRY_WOW64_32KEY
 } SE_OBJECT_TYPE;
 
+// Trustees (accctrl.h).
+typedef enum _TRUSTEE_TYPE {
+  TRUSTEE_IS_UNKNOWN,
+  TRUSTEE_IS_USER,
+  TRUSTEE_IS_GROUP,
+  TRUSTEE_IS_DOMAIN,
+  TRUSTEE_IS_ALIAS,
+  TRUSTEE_IS_WELL_KNOWN_GROUP,
+  TRUSTEE_IS_DELETED,
+  TRUSTEE_IS_INVALID,
+  TRUSTEE_IS_COMPUTER
+} TRUSTEE_TYPE;
+
+typedef enum _TRUSTEE_FORM {
+  TRUSTEE_IS_SID,
+  TRUSTEE_IS_NAME,
+  TRUSTEE_BAD_FORM,
+  TRUSTEE_IS_OBJECTS_AND_SID,
+  TRUSTEE_IS_OBJECTS_AND_NAME
+} TRUSTEE_FORM;
+
+typedef enum _MULTIPLE_TRUSTEE_OPERATION {
+  NO_MULTIPLE_TRUSTEE,
+  TRUSTEE_IS_IMPERSONATE
+} MULTIPLE_TRUSTEE_OPERATION;
+
+typedef struct _TRUSTEE_A {
+  struct _TRUSTEE_A* pMultipleTrustee;
+  MULTIPLE_TRUSTEE_OPERATION MultipleTrusteeOperation;
+  TRUSTEE_FORM TrusteeForm;
+  TRUSTEE_TYPE TrusteeType;
+  LPSTR ptstrName;
+} TRUSTEE_A, *PTRUSTEE_A, TRUSTEEA, *PTRUSTEEA;
+
+typedef struct _TRUSTEE_W {
+  struct _TRUSTEE_W* pMultipleTrustee;
+  MULTIPLE_TRUSTEE_OPERATION MultipleTrusteeOperation;
+  TRUSTEE_FORM TrusteeForm;
+  TRUSTEE_TYPE TrusteeType;
+  LPWSTR ptstrName;
+} TRUSTEE_W, *PTRUSTEE_W, TRUSTEEW, *PTRUSTEEW;
+
 // Privileges and the access check (winnt.h).
 typedef struct _LUID {
   DWORD LowPart;
@@ -675,6 +905,59 @@ static_assert(offsetof(TOKEN_PRIVILEGES, Privileges) == 4);
 #define SE_RESTORE_PRIVILEGE 18
 #define SE_CHANGE_NOTIFY_PRIVILEGE 23
 #define SE_MAX_WELL_KNOWN_PRIVILEGE 35
+
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  std::int64_t QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+#define TOKEN_SOURCE_LENGTH 8
+
+typedef struct _TOKEN_SOURCE {
+  CHAR SourceName[TOKEN_SOURCE_LENGTH];
+  LUID SourceIdentifier;
+} TOKEN_SOURCE, *PTOKEN_SOURCE;
+
+typedef struct _TOKEN_STATISTICS {
+  LUID TokenId;
+  LUID AuthenticationId;
+  LARGE_INTEGER ExpirationTime;
+  TOKEN_TYPE TokenType;
+  SECURITY_IMPERSONATION_LEVEL ImpersonationLevel;
+  DWORD DynamicCharged;
+  DWORD DynamicAvailable;
+  DWORD GroupCount;
+  DWORD PrivilegeCount;
+  LUID ModifiedId;
+} TOKEN_STATISTICS, *PTOKEN_STATISTICS;
+
+typedef struct _TOKEN_ORIGIN {
+  LUID OriginatingLogonSession;
+} TOKEN_ORIGIN, *PTOKEN_ORIGIN;
+
+static_assert(sizeof(TOKEN_SOURCE) == 16);
+static_assert(sizeof(TOKEN_STATISTICS) == 56);
+static_assert(offsetof(TOKEN_STATISTICS, ExpirationTime) == 16);
+static_assert(offsetof(TOKEN_STATISTICS, ModifiedId) == 48);
+
+typedef struct _TOKEN_GROUPS_AND_PRIVILEGES {
+  DWORD SidCount;
+  DWORD SidLength;
+  PSID_AND_ATTRIBUTES Sids;
+  DWORD RestrictedSidCount;
+  DWORD RestrictedSidLength;
+  PSID_AND_ATTRIBUTES RestrictedSids;
+  DWORD PrivilegeCount;
+  DWORD PrivilegeLength;
+  PLUID_AND_ATTRIBUTES Privileges;
+  LUID AuthenticationId;
+} TOKEN_GROUPS_AND_PRIVILEGES, *PTOKEN_GROUPS_AND_PRIVILEGES;
+
+static_assert(sizeof(TOKEN_GROUPS_AND_PRIVILEGES) == 56);
+static_assert(offsetof(TOKEN_GROUPS_AND_PRIVILEGES, Privileges) == 40);
 
 // The registry (winreg.h, winnt.h).
 typedef struct HKEY__* HKEY;
@@ -727,6 +1010,14 @@ PDWORD WINAPI GetSidSubAuthority(PSID sid, DWORD index);
 PUCHAR WINAPI GetSidSubAuthorityCount(PSID sid);
 BOOL WINAPI ConvertSidToStringSidW(PSID sid, LPWSTR* text);
 BOOL WINAPI ConvertStringSidToSidW(LPCWSTR text, PSID* sid);
+BOOL WINAPI ConvertSidToStringSidA(PSID sid, LPSTR* text);
+BOOL WINAPI ConvertStringSidToSidA(LPCSTR text, PSID* sid);
+DWORD WINAPI GetSidLengthRequired(UCHAR count);
+BOOL WINAPI InitializeSid(PSID sid, PSID_IDENTIFIER_AUTHORITY authority, BYTE count);
+BOOL WINAPI EqualPrefixSid(PSID sid1, PSID sid2);
+BOOL WINAPI EqualDomainSid(PSID sid1, PSID sid2, BOOL* equal);
+BOOL WINAPI CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domain, PSID sid, DWORD* size);
+BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type);
 
 // Tokens and impersonation.
 HANDLE WINAPI GetCurrentProcess(void);
@@ -740,6 +1031,14 @@ BOOL WINAPI GetTokenInformation(HANDLE token,
                                 LPVOID info,
                                 DWORD length,
                                 PDWORD return_length);
+BOOL WINAPI DuplicateTokenEx(HANDLE existing,
+                             DWORD access,
+                             LPSECURITY_ATTRIBUTES attributes,
+                             SECURITY_IMPERSONATION_LEVEL level,
+                             TOKEN_TYPE type,
+                             PHANDLE token);
+BOOL WINAPI DuplicateToken(HANDLE existing, SECURITY_IMPERSONATION_LEVEL level, PHANDLE token);
+BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, PBOOL is_member);
 BOOL WINAPI CloseHandle(HANDLE handle);
 
 // Privileges.
@@ -766,6 +1065,21 @@ BOOL WINAPI LookupAccountNameW(LPCWSTR system,
                                PSID sid,
                                LPDWORD sid_bytes,
                                LPWSTR domain,
+                               LPDWORD domain_chars,
+                               PSID_NAME_USE use);
+
+BOOL WINAPI LookupAccountSidA(LPCSTR system,
+                              PSID sid,
+                              LPSTR name,
+                              LPDWORD name_chars,
+                              LPSTR domain,
+                              LPDWORD domain_chars,
+                              PSID_NAME_USE use);
+BOOL WINAPI LookupAccountNameA(LPCSTR system,
+                               LPCSTR account,
+                               PSID sid,
+                               LPDWORD sid_bytes,
+                               LPSTR domain,
                                LPDWORD domain_chars,
                                PSID_NAME_USE use);
 
@@ -849,6 +1163,26 @@ BOOL WINAPI AddAccessAllowedAceEx(PACL acl, DWORD revision, DWORD flags, DWORD m
 BOOL WINAPI AddAccessDeniedAceEx(PACL acl, DWORD revision, DWORD flags, DWORD mask, PSID sid);
 BOOL WINAPI AddAce(PACL acl, DWORD revision, DWORD start_index, LPVOID entries, DWORD length);
 BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace);
+BOOL WINAPI DeleteAce(PACL acl, DWORD index);
+BOOL WINAPI FindFirstFreeAce(PACL acl, LPVOID* ace);
+BOOL WINAPI GetAclInformation(PACL acl,
+                              LPVOID information,
+                              DWORD length,
+                              ACL_INFORMATION_CLASS information_class);
+BOOL WINAPI AddAuditAccessAce(PACL acl,
+                              DWORD revision,
+                              DWORD mask,
+                              PSID sid,
+                              BOOL audit_success,
+                              BOOL audit_failure);
+BOOL WINAPI AddAuditAccessAceEx(PACL acl,
+                                DWORD revision,
+                                DWORD flags,
+                                DWORD mask,
+                                PSID sid,
+                                BOOL audit_success,
+                                BOOL audit_failure);
+BOOL WINAPI AddMandatoryAce(PACL acl, DWORD revision, DWORD flags, DWORD policy, PSID label);
 BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text,
                                                                  DWORD revision,
                                                                  PSECURITY_DESCRIPTOR* descriptor,
@@ -858,6 +1192,27 @@ BOOL WINAPI ConvertSecurityDescriptorToStringSecurityDescriptorW(PSECURITY_DESCR
                                                                  SECURITY_INFORMATION information,
                                                                  LPWSTR* text,
                                                                  PULONG length);
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text,
+                                                                 DWORD revision,
+                                                                 PSECURITY_DESCRIPTOR* descriptor,
+                                                                 PULONG length);
+BOOL WINAPI ConvertSecurityDescriptorToStringSecurityDescriptorA(PSECURITY_DESCRIPTOR descriptor,
+                                                                 DWORD revision,
+                                                                 SECURITY_INFORMATION information,
+                                                                 LPSTR* text,
+                                                                 PULONG length);
+
+// Trustees.
+void WINAPI BuildTrusteeWithSidW(PTRUSTEE_W trustee, PSID sid);
+void WINAPI BuildTrusteeWithSidA(PTRUSTEE_A trustee, PSID sid);
+void WINAPI BuildTrusteeWithNameW(PTRUSTEE_W trustee, LPWSTR name);
+void WINAPI BuildTrusteeWithNameA(PTRUSTEE_A trustee, LPSTR name);
+TRUSTEE_FORM WINAPI GetTrusteeFormW(PTRUSTEE_W trustee);
+TRUSTEE_FORM WINAPI GetTrusteeFormA(PTRUSTEE_A trustee);
+LPWSTR WINAPI GetTrusteeNameW(PTRUSTEE_W trustee);
+LPSTR WINAPI GetTrusteeNameA(PTRUSTEE_A trustee);
+TRUSTEE_TYPE WINAPI GetTrusteeTypeW(PTRUSTEE_W trustee);
+TRUSTEE_TYPE WINAPI GetTrusteeTypeA(PTRUSTEE_A trustee);
 
 // Files, volumes, versions and named-object security.
 BOOL WINAPI GetVolumeInformationW(LPCWSTR root,
@@ -908,6 +1263,8 @@ DWORD WINAPI SetNamedSecurityInfoW(LPWSTR name,
                                    PACL sacl);
 
 // The access check.
+BOOL WINAPI AreAllAccessesGranted(DWORD granted, DWORD desired);
+BOOL WINAPI AreAnyAccessesGranted(DWORD granted, DWORD desired);
 void WINAPI MapGenericMask(PDWORD mask, PGENERIC_MAPPING mapping);
 BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR descriptor,
                         HANDLE token,

@@ -29,6 +29,14 @@ std::wstring SidText(PSID sid) {
   return text.get();
 }
 
+std::vector<BYTE> SidBytes(const wchar_t* text) {
+  vortiss::ScopedLocal<void> sid;
+  if (!ConvertStringSidToSidW(text, sid.receive()))
+    return {};
+  const auto* bytes = static_cast<const BYTE*>(sid.get());
+  return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid.get()));
+}
+
 std::wstring ProcessUserSidText() {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))

@@ -12,6 +12,21 @@
 
 namespace portable {
 
+// The last error a call must overwrite, as Wine's tests use it.
+inline constexpr DWORD kSentinelError = 0xdeadbeef;
+
+inline bool AllBytesAre(const void* data, size_t size, BYTE value) {
+  const auto* b = static_cast<const BYTE*>(data);
+  for (size_t i = 0; i < size; ++i) {
+    if (b[i] != value)
+      return false;
+  }
+  return true;
+}
+
+// The bytes of the SID that `text` (S-1-... or an SDDL alias) denotes; empty when refused.
+std::vector<BYTE> SidBytes(const wchar_t* text);
+
 // True when the Windows API under the test is Wine's (never on the stand-in).
 bool RunningUnderWine();
 

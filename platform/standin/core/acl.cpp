@@ -47,13 +47,30 @@ bool AclRevisionValid(DWORD revision) {
   return revision >= MIN_ACL_REVISION && revision <= MAX_ACL_REVISION;
 }
 
+// Walks the first `count` entries as the ACL calls do, each entry whole inside the ACL's size;
+// returns the offset past them, or 0 when an entry leaves the ACL.
+size_t WalkEntries(const BYTE* acl, size_t count) {
+  const size_t size = ReadAt<WORD>(acl, offsetof(ACL, AclSize));
+  size_t offset = sizeof(ACL);
+  for (size_t i = 0; i < count; ++i) {
+    if (size - std::min(size, offset) < sizeof(ACE_HEADER))
+      return 0;
+    const size_t entry = ReadAt<WORD>(acl, offset + offsetof(ACE_HEADER, AceSize));
+    if (entry < sizeof(ACE_HEADER) || entry > size - offset)
+      return 0;
+    offset += entry;
+  }
+  return offset;
+}
+
 void SetCount(BYTE* acl, WORD count) {
   WriteAt<WORD>(acl, offsetof(ACL, AceCount), count);
 }
 
+// An entry of a later revision raises the ACL's to it; the header keeps the low byte.
 void RaiseRevision(BYTE* acl, DWORD revision) {
-  acl[offsetof(ACL, AclRevision)] =
-      static_cast<BYTE>(std::max<DWORD>(acl[offsetof(ACL, AclRevision)], revision));
+  if (revision > acl[offsetof(ACL, AclRevision)])
+    acl[offsetof(ACL, AclRevision)] = static_cast<BYTE>(revision);
 }
 
 }  // namespace
@@ -224,11 +241,12 @@ DWORD AddKnownAce(void* acl, DWORD revision, BYTE type, DWORD flags, DWORD mask,
   if (flags & ~allowed)
     return ERROR_INVALID_PARAMETER;
   const size_t size = view.size();
-  if (!AclValid(b, size))
+  // One walk to the first free byte, as the platform makes it; IsValidAcl checks more.
+  const size_t free = WalkEntries(b, view.count());
+  if (free == 0)
     return ERROR_INVALID_ACL;
   const auto* sid_bytes = static_cast<const BYTE*>(sid);
   const size_t entry = kPlainSidOffset + SidLengthAt(sid_bytes);
-  const size_t free = view.OffsetOf(view.count());
   if (free + entry > size || view.count() == kMaxAceCount)
     return ERROR_ALLOTTED_SPACE_EXCEEDED;
   WriteAce(b + free, type, static_cast<BYTE>(flags), mask, sid_bytes);
@@ -243,7 +261,9 @@ DWORD InsertAces(void* acl, DWORD revision, DWORD start_index, const void* entri
   auto* b = static_cast<BYTE*>(acl);
   const AclView view(b);
   const size_t size = view.size();
-  if (!AclValid(b, size) || !AclRevisionValid(revision))
+  // Any entry revision is taken; the ACL's own must be one the platform knows.
+  const size_t free = AclRevisionValid(view.revision()) ? WalkEntries(b, view.count()) : 0;
+  if (free == 0)
     return ERROR_INVALID_PARAMETER;
   // The entries to insert come from the caller: each must be whole and well formed.
   const auto* list = static_cast<const BYTE*>(entries);
@@ -255,10 +275,9 @@ DWORD InsertAces(void* acl, DWORD revision, DWORD start_index, const void* entri
     offset += entry;
   }
   const WORD count = view.count();
-  const size_t free = view.OffsetOf(count);
   if (free + length > size || count + added > kMaxAceCount)
     return ERROR_INSUFFICIENT_BUFFER;
-  const size_t at = view.OffsetOf(std::min<size_t>(start_index, count));
+  const size_t at = start_index >= count ? free : view.OffsetOf(start_index);
   std::memmove(b + at + length, b + at, free - at);
   std::memcpy(b + at, list, length);
   SetCount(b, static_cast<WORD>(count + added));
@@ -271,9 +290,58 @@ DWORD FindAce(void* acl, DWORD index, void** ace) {
     return ERROR_INVALID_PARAMETER;
   auto* b = static_cast<BYTE*>(acl);
   const AclView view(b);
-  if (!AclRevisionValid(view.revision()) || index >= view.count() || !AclValid(b, view.size()))
+  if (!AclRevisionValid(view.revision()) || index >= view.count())
     return ERROR_INVALID_PARAMETER;
-  *ace = b + view.OffsetOf(index);
+  // Only a walk to the entry, as the platform makes it; an entry that leaves the ACL ends it.
+  const size_t offset = WalkEntries(b, index);
+  if (offset == 0 || offset + sizeof(ACE_HEADER) > view.size())
+    return ERROR_INVALID_PARAMETER;
+  *ace = b + offset;
+  return ERROR_SUCCESS;
+}
+
+DWORD RemoveAce(void* acl, DWORD index) {
+  if (!acl)
+    return ERROR_INVALID_PARAMETER;
+  auto* b = static_cast<BYTE*>(acl);
+  const AclView view(b);
+  if (!AclRevisionValid(view.revision()) || index >= view.count())
+    return ERROR_INVALID_PARAMETER;
+  const size_t free = WalkEntries(b, view.count());
+  if (free == 0)
+    return ERROR_INVALID_PARAMETER;
+  const size_t at = view.OffsetOf(index);
+  const size_t size = AceView(b + at).size();
+  std::memmove(b + at, b + at + size, free - at - size);
+  SetCount(b, static_cast<WORD>(view.count() - 1));
+  return ERROR_SUCCESS;
+}
+
+bool FirstFreeByte(void* acl, void** free) {
+  if (!acl || !free)
+    return false;
+  auto* b = static_cast<BYTE*>(acl);
+  const AclView view(b);
+  const size_t offset = WalkEntries(b, view.count());
+  if (offset == 0)
+    return false;
+  *free = offset < view.size() ? b + offset : nullptr;
+  return true;
+}
+
+DWORD DescribeAcl(const void* acl, BYTE& revision, AclSizeFacts& size) {
+  if (!acl)
+    return ERROR_INVALID_PARAMETER;
+  const AclView view(acl);
+  if (!AclRevisionValid(view.revision()))
+    return ERROR_INVALID_PARAMETER;
+  const size_t in_use = WalkEntries(view.data(), view.count());
+  if (in_use == 0)
+    return ERROR_INVALID_PARAMETER;
+  revision = view.revision();
+  size.count = view.count();
+  size.in_use = static_cast<DWORD>(in_use);
+  size.free = static_cast<DWORD>(view.size() - std::min<size_t>(view.size(), in_use));
   return ERROR_SUCCESS;
 }
 

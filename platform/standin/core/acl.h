@@ -141,4 +141,19 @@ DWORD InsertAces(void* acl, DWORD revision, DWORD start_index, const void* entri
 // GetAce: the entry at `index`.
 DWORD FindAce(void* acl, DWORD index, void** ace);
 
+// DeleteAce: removes the entry at `index`, moving those after it down.
+DWORD RemoveAce(void* acl, DWORD index);
+
+// FindFirstFreeAce: the first byte after the entries, or null when none is left; false when
+// an entry leaves the ACL.
+bool FirstFreeByte(void* acl, void** free);
+
+// GetAclInformation's two classes: the revision, and the entries' count and bytes.
+struct AclSizeFacts {
+  DWORD count = 0;
+  DWORD in_use = 0;
+  DWORD free = 0;
+};
+DWORD DescribeAcl(const void* acl, BYTE& revision, AclSizeFacts& size);
+
 }  // namespace standin

@@ -155,4 +155,60 @@ void WriteSelfRelative(const DescriptorParts& parts, void* out) {
   std::memcpy(b, &header, sizeof(header));
 }
 
+namespace {
+
+// A part's own header: a SID of revision 1 with at most 15 sub-authorities, or an ACL of
+// revision 2 to 4 whose size holds its header and is a multiple of 4.
+bool PartHeaderValid(const BYTE* part, bool is_acl) {
+  if (!is_acl)
+    return SidHeaderValid(part);
+  const AclView acl(part);
+  return acl.revision() >= MIN_ACL_REVISION && acl.revision() <= MAX_ACL_REVISION &&
+         acl.size() >= sizeof(ACL) && acl.size() % 4 == 0;
+}
+
+}  // namespace
+
+DWORD ReadDescriptorPart(const void* descriptor, DescriptorPart part, DescriptorParts& parts) {
+  if (!descriptor)
+    return ERROR_INVALID_SECURITY_DESCR;
+  const auto* b = static_cast<const BYTE*>(descriptor);
+  const bool self_relative = DescriptorControl(descriptor) & SE_SELF_RELATIVE;
+  if (const DWORD error = CheckHeader(descriptor, self_relative, ERROR_BAD_DESCRIPTOR_FORMAT))
+    return error;
+  DescriptorParts out;
+  out.revision = b[offsetof(SECURITY_DESCRIPTOR_RELATIVE, Revision)];
+  out.sbz1 = b[offsetof(SECURITY_DESCRIPTOR_RELATIVE, Sbz1)];
+  out.control = DescriptorControl(descriptor) & ~SE_SELF_RELATIVE;
+  const bool is_acl = part == DescriptorPart::kSacl || part == DescriptorPart::kDacl;
+  if ((part == DescriptorPart::kSacl && !out.sacl_present()) ||
+      (part == DescriptorPart::kDacl && !out.dacl_present())) {
+    parts = out;
+    return ERROR_SUCCESS;
+  }
+  const BYTE* at = nullptr;
+  if (self_relative) {
+    static constexpr size_t kOffsets[] = {offsetof(SECURITY_DESCRIPTOR_RELATIVE, Owner),
+                                          offsetof(SECURITY_DESCRIPTOR_RELATIVE, Group),
+                                          offsetof(SECURITY_DESCRIPTOR_RELATIVE, Sacl),
+                                          offsetof(SECURITY_DESCRIPTOR_RELATIVE, Dacl)};
+    const DWORD offset = ReadAt<DWORD>(b, kOffsets[static_cast<int>(part)]);
+    if (offset != 0) {
+      if (offset < sizeof(SECURITY_DESCRIPTOR_RELATIVE) || offset % 4 != 0)
+        return ERROR_INVALID_SECURITY_DESCR;
+      at = b + offset;
+    }
+  } else {
+    const auto* sd = static_cast<const SECURITY_DESCRIPTOR*>(descriptor);
+    const void* const pointers[] = {sd->Owner, sd->Group, sd->Sacl, sd->Dacl};
+    at = static_cast<const BYTE*>(pointers[static_cast<int>(part)]);
+  }
+  if (at && !PartHeaderValid(at, is_acl))
+    return ERROR_INVALID_SECURITY_DESCR;
+  const BYTE** slots[] = {&out.owner, &out.group, &out.sacl, &out.dacl};
+  *slots[static_cast<int>(part)] = at;
+  parts = out;
+  return ERROR_SUCCESS;
+}
+
 }  // namespace standin

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,15 @@ class SidValue {
   DWORD last_rid() const { return sub_authority(sub_authority_count() - 1); }
   std::uint64_t authority() const;
   std::wstring ToString() const;
+
+  // True when the valid SID at `sid` is this one. Checks the length and the last four bytes
+  // first, where SIDs of one domain differ, as the access check asks it for every entry.
+  bool Matches(const void* sid) const {
+    const auto* b = static_cast<const BYTE*>(sid);
+    const size_t size = SidLengthAt(b);
+    return size == bytes_.size() && std::memcmp(b + size - 4, bytes_.data() + size - 4, 4) == 0 &&
+           std::memcmp(b, bytes_.data(), size - 4) == 0;
+  }
 
   bool operator==(const SidValue& other) const { return bytes_ == other.bytes_; }
   bool operator<(const SidValue& other) const { return bytes_ < other.bytes_; }

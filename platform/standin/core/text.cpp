@@ -1,5 +1,6 @@
 #include "platform/standin/core/text.h"
 
+#include <cstdint>
 #include <cwctype>
 
 namespace standin {
@@ -114,6 +115,51 @@ std::wstring UpperCase(std::wstring_view text) {
   std::wstring out(text);
   for (auto& c : out)
     c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+  return out;
+}
+
+namespace {
+
+// Windows-1252's bytes 0x80 to 0x9F; 0 where the code page leaves a byte undefined, which
+// then stands for the control character of the same value.
+constexpr char16_t kAnsiHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+}  // namespace
+
+std::string WideToAnsi(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const wchar_t c : text) {
+    const auto code = static_cast<std::uint32_t>(c);
+    char byte = '?';
+    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) {
+      byte = static_cast<char>(code);
+    } else {
+      for (unsigned i = 0; i < 32; ++i) {
+        if (kAnsiHigh[i] ? kAnsiHigh[i] == code : code == 0x80 + i) {
+          byte = static_cast<char>(0x80 + i);
+          break;
+        }
+      }
+    }
+    out += byte;
+  }
+  return out;
+}
+
+std::wstring AnsiToWide(std::string_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80 && byte < 0xA0 && kAnsiHigh[byte - 0x80])
+      out += static_cast<wchar_t>(kAnsiHigh[byte - 0x80]);
+    else
+      out += static_cast<wchar_t>(byte);
+  }
   return out;
 }
 

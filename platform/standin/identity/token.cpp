@@ -1,7 +1,10 @@
 #include "platform/standin/identity/token.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+
+#include "platform/standin/core/acl.h"
 
 #include "platform/standin/core/text.h"
 
@@ -13,11 +16,6 @@ constexpr DWORD kEnabledGroup = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT
 // The administrators' privileges, held disabled by an elevated administrator.
 constexpr DWORD kAdministratorPrivileges[] = {SE_BACKUP_PRIVILEGE, SE_RESTORE_PRIVILEGE,
                                               SE_TAKE_OWNERSHIP_PRIVILEGE, SE_SECURITY_PRIVILEGE};
-
-const SidValue& Administrators() {
-  static const SidValue sid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
-  return sid;
-}
 
 // The privileges `description` gives to accounts the token is: its user or an enabled group.
 void AddGrantedPrivileges(const MachineDescription& description,
@@ -44,9 +42,20 @@ void AddGrantedPrivileges(const MachineDescription& description,
   }
 }
 
+std::atomic<DWORD> g_next_token_id{0x10000};
+
+const SidValue& Administrators() {
+  static const SidValue sid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
+  return sid;
+}
+
+const SidValue& LocalSystem() {
+  static const SidValue sid(5, {SECURITY_LOCAL_SYSTEM_RID});
+  return sid;
+}
+
 bool SameSid(const BYTE* sid, const SidValue& value) {
-  const size_t size = SidLengthAt(sid);
-  return value.size() == size && std::memcmp(sid, value.data(), size) == 0;
+  return value.Matches(sid);
 }
 
 }  // namespace
@@ -64,6 +73,8 @@ std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& des
   auto token = std::make_shared<TokenData>();
   token->user = u.sid;
   token->elevated = description.elevated;
+  token->id = NewTokenId();
+  token->logon_session = kInteractiveLogonSession;
   std::vector<size_t> held;  // accounts whose SIDs the token holds, the user first
   held.push_back(*user);
   auto hold = [&](size_t index) {
@@ -118,7 +129,96 @@ std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& des
       token->privileges.Add(luid, 0);
   }
   AddGrantedPrivileges(description, db, *token);
+  // A filtered administrator has the full token of the same logon beside it.
+  token->linked = !description.elevated &&
+                  std::any_of(token->groups.begin(), token->groups.end(),
+                              [](const auto& group) { return group.first == Administrators(); });
+  // The logon's own SID, S-1-5-5-X-Y from the logon session.
+  token->groups.emplace_back(
+      SidValue(5, {SECURITY_LOGON_IDS_RID, static_cast<DWORD>(token->logon_session.HighPart),
+                   token->logon_session.LowPart}),
+      kEnabledGroup | SE_GROUP_LOGON_ID);
   return token;
+}
+
+LUID NewTokenId() {
+  return {g_next_token_id.fetch_add(1, std::memory_order_relaxed), 0};
+}
+
+std::shared_ptr<TokenData> CopyToken(const TokenData& token,
+                                     TOKEN_TYPE type,
+                                     SECURITY_IMPERSONATION_LEVEL level) {
+  auto copy = std::make_shared<TokenData>(token);
+  copy->type = type;
+  copy->level = type == TokenImpersonation ? level : SecurityAnonymous;
+  copy->id = NewTokenId();
+  return copy;
+}
+
+std::shared_ptr<TokenData> LinkedTokenOf(const TokenData& token) {
+  if (!token.linked)
+    return nullptr;
+  auto full = CopyToken(token, TokenImpersonation, SecurityIdentification);
+  full->elevated = !token.elevated;
+  for (auto& [sid, attributes] : full->groups) {
+    if (sid == Administrators())
+      attributes = full->elevated ? kEnabledGroup | SE_GROUP_OWNER
+                                  : static_cast<DWORD>(SE_GROUP_USE_FOR_DENY_ONLY);
+  }
+  // The full half holds the administrators' privileges the filtered half lacks.
+  if (full->elevated) {
+    for (DWORD luid : kAdministratorPrivileges)
+      full->privileges.Add(luid, 0);
+  }
+  return full;
+}
+
+SidValue OwnerSidOf(const TokenData& token) {
+  return token.user;
+}
+
+SidValue PrimaryGroupOf(const TokenData& token) {
+  // An account of a domain has the domain's users group (a computer's is "None"); a
+  // well-known account is its own group.
+  if (token.user.sub_authority_count() >= 2 && token.user.authority() == 5 &&
+      token.user.sub_authority(0) == SECURITY_NT_NON_UNIQUE)
+    return token.user.Parent().Child(DOMAIN_GROUP_RID_USERS);
+  return token.user;
+}
+
+SidValue LogonSidOf(const TokenData& token) {
+  for (const auto& [sid, attributes] : token.groups) {
+    if ((attributes & SE_GROUP_LOGON_ID) == SE_GROUP_LOGON_ID)
+      return sid;
+  }
+  return {};
+}
+
+SidValue IntegritySidOf(const TokenData& token) {
+  DWORD level = SECURITY_MANDATORY_MEDIUM_RID;
+  if (token.user == LocalSystem())
+    level = SECURITY_MANDATORY_SYSTEM_RID;
+  else if (TokenHoldsEnabled(token, Administrators(), 0))
+    level = SECURITY_MANDATORY_HIGH_RID;
+  return SidValue(16, {level});
+}
+
+TOKEN_ELEVATION_TYPE ElevationTypeOf(const TokenData& token) {
+  if (!token.linked)
+    return TokenElevationTypeDefault;
+  return token.elevated ? TokenElevationTypeFull : TokenElevationTypeLimited;
+}
+
+std::vector<BYTE> DefaultDaclOf(const TokenData& token) {
+  AclBuilder acl;
+  acl.Append(ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, token.user);
+  if (!(token.user == LocalSystem()))
+    acl.Append(ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, LocalSystem());
+  return *std::move(acl).Finish();
+}
+
+bool TokenIsMember(const TokenData& token, const SidValue& sid) {
+  return token.user == sid || TokenHoldsEnabled(token, sid, 0);
 }
 
 bool TokenHasSid(const TokenData& token, const BYTE* sid, bool for_deny) {

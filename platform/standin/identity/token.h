@@ -21,7 +21,44 @@ struct TokenData {
   bool elevated = true;
   // Adjusted in place through any handle to the token.
   mutable HeldPrivileges privileges;
+  // Whether a filtered token stands beside this one, as UAC links the two halves of an
+  // administrator's logon.
+  bool linked = false;
+  LUID id{};  // unique to this token object; a copy is a new token with a new id
+  LUID logon_session{};
+  DWORD session_id = 1;  // the interactive session
 };
+
+// A new token id, unique in the process.
+LUID NewTokenId();
+
+// The logon session of the machine's interactive logon.
+inline constexpr LUID kInteractiveLogonSession = {0x0001a3c5, 0};
+// Where an interactive logon came from (the system's logon session).
+inline constexpr LUID kSystemLogonSession = {0x3e7, 0};
+
+// A copy of `token` as a new token of `type` and `level`.
+std::shared_ptr<TokenData> CopyToken(const TokenData& token,
+                                     TOKEN_TYPE type,
+                                     SECURITY_IMPERSONATION_LEVEL level);
+
+// The other half of a linked logon: for a filtered token the full one, as an identification
+// token; null when the token is linked to none.
+std::shared_ptr<TokenData> LinkedTokenOf(const TokenData& token);
+
+// What a token says of itself beyond its user and groups.
+SidValue OwnerSidOf(const TokenData& token);
+SidValue PrimaryGroupOf(const TokenData& token);
+// The logon SID among the groups, or an empty SID.
+SidValue LogonSidOf(const TokenData& token);
+// S-1-16-...: System for SYSTEM, High with Administrators enabled, else Medium.
+SidValue IntegritySidOf(const TokenData& token);
+TOKEN_ELEVATION_TYPE ElevationTypeOf(const TokenData& token);
+// GENERIC_ALL for the user and SYSTEM, the DACL a new object gets when none is given.
+std::vector<BYTE> DefaultDaclOf(const TokenData& token);
+
+// True when the token holds `sid` as its user or an enabled group: CheckTokenMembership.
+bool TokenIsMember(const TokenData& token, const SidValue& sid);
 
 // The process token of the machine `description` describes: its user, Everyone, the user's
 // domain groups, every local group that lists the user or one of those, INTERACTIVE and

@@ -16,10 +16,78 @@ namespace {
 
 std::atomic<std::uint64_t> g_generation{0};
 std::atomic<AllocationGate> g_allocation_gate{nullptr};
-thread_local int t_platform_call_depth = 0;
 
 std::mutex g_current_mutex;
 std::shared_ptr<Machine> g_current;
+// Counts installations, so that a thread knows when the machine it keeps is no longer current.
+std::atomic<std::uint64_t> g_installations{0};
+
+// The machine a thread last called, and the installation it belongs to.
+struct ThreadMachine {
+  std::uint64_t installation = ~std::uint64_t{0};
+  std::shared_ptr<Machine> machine;
+};
+thread_local ThreadMachine t_machine;
+
+// The block a thread counts its calls in, and the machine (by generation) it belongs to.
+struct ThreadCounts {
+  std::uint64_t generation = 0;
+  void* block = nullptr;
+};
+thread_local ThreadCounts t_counts;
+
+// Names of platform functions by the address of their text, each with its number: an open
+// table read without a lock, written under `g_names_mutex`.
+constexpr size_t kNameSlots = 2048;
+std::array<std::atomic<const char*>, kNameSlots> g_name_keys{};
+std::array<std::atomic<std::size_t>, kNameSlots> g_name_lengths{};
+std::array<CallId, kNameSlots> g_name_ids{};
+std::mutex g_names_mutex;
+std::map<std::string, CallId, std::less<>> g_names;  // by text, under g_names_mutex
+
+size_t SlotOf(const char* key) {
+  return (reinterpret_cast<std::uintptr_t>(key) >> 2) % kNameSlots;
+}
+
+CallId Intern(std::string_view name) {
+  std::lock_guard lock(g_names_mutex);
+  auto it = g_names.find(name);
+  if (it == g_names.end()) {
+    // Number 0 stands for every name past the room.
+    const size_t next = g_names.size() + 1;
+    it = g_names.emplace(std::string(name), next < kMaxCallNames ? CallId(next) : CallId(0)).first;
+  }
+  return it->second;
+}
+
+// The number of a name whose text lives as long as the process (a platform call's own name),
+// found by the text's address without a lock once it has been seen.
+CallId CallIdOfStaticName(std::string_view name) {
+  size_t slot = SlotOf(name.data());
+  for (size_t i = 0; i < kNameSlots; ++i, slot = (slot + 1) % kNameSlots) {
+    const char* key = g_name_keys[slot].load(std::memory_order_acquire);
+    if (key == nullptr)
+      break;
+    if (key == name.data() && g_name_lengths[slot].load(std::memory_order_relaxed) == name.size())
+      return g_name_ids[slot];
+  }
+  const CallId id = Intern(name);
+  std::lock_guard lock(g_names_mutex);
+  // Remember this address; a full table only costs the slow path again.
+  slot = SlotOf(name.data());
+  for (size_t i = 0; i < kNameSlots; ++i, slot = (slot + 1) % kNameSlots) {
+    const char* key = g_name_keys[slot].load(std::memory_order_relaxed);
+    if (key == name.data() && g_name_lengths[slot].load(std::memory_order_relaxed) == name.size())
+      break;
+    if (key == nullptr) {
+      g_name_ids[slot] = id;
+      g_name_lengths[slot].store(name.size(), std::memory_order_relaxed);
+      g_name_keys[slot].store(name.data(), std::memory_order_release);
+      break;
+    }
+  }
+  return id;
+}
 
 std::shared_ptr<Machine> LoadDefaultMachine() {
   const char* profile = std::getenv("VORTISS_MACHINE");
@@ -37,20 +105,12 @@ std::shared_ptr<Machine> LoadDefaultMachine() {
 
 }  // namespace
 
+CallId CallIdOf(std::string_view name) {
+  return Intern(name);
+}
+
 void SetAllocationGate(AllocationGate gate) {
   g_allocation_gate.store(gate);
-}
-
-PlatformCallScope::PlatformCallScope() {
-  ++t_platform_call_depth;
-}
-
-PlatformCallScope::~PlatformCallScope() {
-  --t_platform_call_depth;
-}
-
-bool InPlatformCall() {
-  return t_platform_call_depth > 0;
 }
 
 Machine::Machine(const MachineDescription& description)
@@ -87,25 +147,43 @@ const std::wstring* Machine::MessageText(DWORD code) const {
   return it == messages_.end() ? nullptr : &it->second;
 }
 
-std::optional<DWORD> Machine::EnterCall(std::string_view name) {
-  std::lock_guard lock(mutex_);
-  auto it = calls_.find(name);
-  if (it == calls_.end())
-    it = calls_.emplace(std::string(name), 0).first;
-  const unsigned n = ++it->second;
+Machine::CallCounts& Machine::ThreadCallCounts() {
+  if (t_counts.generation != generation_) {
+    auto block = std::make_unique<CallCounts>();
+    std::lock_guard lock(mutex_);
+    t_counts = {generation_, block.get()};
+    thread_calls_.push_back(std::move(block));
+  }
+  return *static_cast<CallCounts*>(t_counts.block);
+}
+
+bool Machine::EnterCall(std::string_view name, DWORD& fault) {
+  const CallId id = CallIdOfStaticName(name);
+  if (faults_.empty()) {
+    // Only this thread writes its block: no read-modify-write is needed.
+    std::atomic<unsigned>& count = ThreadCallCounts().counts[id];
+    count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    return false;
+  }
+  const unsigned n = shared_calls_.counts[id].fetch_add(1, std::memory_order_relaxed) + 1;
   for (const auto& f : faults_) {
     if (f.call != name || n <= f.skip)
       continue;
-    if (!f.times || n - f.skip <= *f.times)
-      return f.error;
+    if (!f.times || n - f.skip <= *f.times) {
+      fault = f.error;
+      return true;
+    }
   }
-  return std::nullopt;
+  return false;
 }
 
 unsigned Machine::CallCount(std::string_view name) const {
+  const CallId id = CallIdOf(name);
+  unsigned count = shared_calls_.counts[id].load(std::memory_order_relaxed);
   std::lock_guard lock(mutex_);
-  const auto it = calls_.find(name);
-  return it == calls_.end() ? 0 : it->second;
+  for (const auto& block : thread_calls_)
+    count += block->counts[id].load(std::memory_order_relaxed);
+  return count;
 }
 
 void* Machine::Allocate(BufferKind kind, size_t bytes) {
@@ -192,22 +270,42 @@ std::vector<std::string> Machine::DebuggerTexts() const {
   return debugger_texts_;
 }
 
+Machine& MachineForCall() {
+  // Inside an outer call the thread keeps the machine that call runs on; else the machine it
+  // keeps serves while it is still the installed one.
+  if (t_machine.machine &&
+      (t_platform_call_depth > 1 ||
+       t_machine.installation == g_installations.load(std::memory_order_acquire)))
+    return *t_machine.machine;
+  CurrentMachine();
+  return *t_machine.machine;
+}
+
 std::shared_ptr<Machine> CurrentMachine() {
+  // The common path: the thread's machine is still the installed one.
+  if (t_machine.installation == g_installations.load(std::memory_order_acquire))
+    return t_machine.machine;
+  std::shared_ptr<Machine> previous;  // released outside the lock
   std::lock_guard lock(g_current_mutex);
   if (!g_current)
     g_current = LoadDefaultMachine();
+  previous = std::move(t_machine.machine);
+  t_machine = {g_installations.load(std::memory_order_relaxed), g_current};
   return g_current;
 }
 
 void InstallMachine(const MachineDescription& description) {
   auto machine = std::make_shared<Machine>(description);
   std::lock_guard lock(g_current_mutex);
-  g_current = std::move(machine);
+  std::swap(g_current, machine);
+  g_installations.fetch_add(1, std::memory_order_release);
 }
 
 void UninstallMachine() {
+  std::shared_ptr<Machine> previous;
   std::lock_guard lock(g_current_mutex);
-  g_current.reset();
+  std::swap(g_current, previous);
+  g_installations.fetch_add(1, std::memory_order_release);
 }
 
 LiveResources LiveResourcesNow() {

@@ -3,6 +3,7 @@
 // call counts, debugger texts). One machine per process; tests install a new one per case.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -34,6 +35,13 @@ struct LiveResources {
   size_t total() const { return net_api_buffers + local_buffers + sids + handles; }
 };
 
+// The number a platform function's name is counted under; the same name gives the same number
+// in every machine of the process.
+using CallId = std::uint16_t;
+// Room for the names of every platform function; a name past it is counted under 0.
+inline constexpr size_t kMaxCallNames = 512;
+CallId CallIdOf(std::string_view name);
+
 // Anything a HANDLE can stand for.
 struct HandleObject {
   virtual ~HandleObject() = default;
@@ -58,9 +66,10 @@ class Machine {
   // The system's message text for a code, or nullptr when it has none.
   const std::wstring* MessageText(DWORD code) const;
 
-  // Counts a call of the named platform function; returns the error to fail it with when a
-  // fault applies to this call.
-  std::optional<DWORD> EnterCall(std::string_view name);
+  // Counts a call of the named platform function (its name a text of static storage); true
+  // when a fault applies to this call, with the error to fail it with. Takes no lock once the
+  // name has been seen.
+  bool EnterCall(std::string_view name, DWORD& fault);
   unsigned CallCount(std::string_view name) const;
 
   // Platform buffers, counted until released by the matching call.
@@ -89,10 +98,21 @@ class Machine {
   std::uint64_t generation_;
   std::shared_ptr<FileSystem> files_;
 
-  mutable std::mutex mutex_;
+  // Calls counted by name. A machine without faults counts in blocks of its own for each
+  // thread, written by that thread alone; one with faults counts in one shared block, since a
+  // fault's skip and times count every thread's calls in order.
+  struct CallCounts {
+    std::array<std::atomic<unsigned>, kMaxCallNames> counts{};
+  };
+  CallCounts& ThreadCallCounts();
+
+  // Fixed once the machine is built, so that calls read them without a lock.
   std::vector<FaultDescription> faults_;
-  std::map<std::string, unsigned, std::less<>> calls_;
+  CallCounts shared_calls_;
+
+  mutable std::mutex mutex_;
   std::unordered_map<const void*, BufferKind> buffers_;
+  std::vector<std::unique_ptr<CallCounts>> thread_calls_;
   std::map<std::uintptr_t, std::shared_ptr<HandleObject>> handles_;
   std::uintptr_t next_handle_ = 0x100;
   std::vector<std::string> debugger_texts_;
@@ -101,6 +121,9 @@ class Machine {
 // The machine of this process: the installed one, else the profile that VORTISS_MACHINE names,
 // else the host mirror. A profile that cannot be loaded ends the process with status 2.
 std::shared_ptr<Machine> CurrentMachine();
+// The machine a platform call runs on: the current one, which the calling thread keeps until
+// its outermost call ends, so that a call and the calls it makes see one machine.
+Machine& MachineForCall();
 // Replaces the machine; throws ProfileError when the description is refused.
 void InstallMachine(const MachineDescription& description);
 // Forgets the installed machine so that the next call loads the default one again.
@@ -124,15 +147,21 @@ void SetMachineCurrentDirectory(std::wstring directory);
 using AllocationGate = bool (*)();
 void SetAllocationGate(AllocationGate gate);
 
+// How deep the calling thread is in platform calls; read and written on every call, so kept
+// where each call sees it without a call of its own.
+inline thread_local int t_platform_call_depth = 0;
+
 // Marks the calling thread as inside a platform call while it lives, so that tests can tell the
 // platform's own memory from the caller's.
 class PlatformCallScope {
  public:
-  PlatformCallScope();
-  ~PlatformCallScope();
+  PlatformCallScope() { ++t_platform_call_depth; }
+  ~PlatformCallScope() { --t_platform_call_depth; }
   PlatformCallScope(const PlatformCallScope&) = delete;
   PlatformCallScope& operator=(const PlatformCallScope&) = delete;
 };
-bool InPlatformCall();
+inline bool InPlatformCall() {
+  return t_platform_call_depth > 0;
+}
 
 }  // namespace standin

@@ -18,8 +18,7 @@ constexpr ACCESS_MASK kOwnerImplicit = READ_CONTROL | WRITE_DAC;
 constexpr ACCESS_MASK kNeverGranted = ACCESS_SYSTEM_SECURITY | MAXIMUM_ALLOWED;
 
 bool SameSid(const BYTE* sid, const SidValue& value) {
-  const size_t size = SidLengthAt(sid);
-  return value.size() == size && std::memcmp(sid, value.data(), size) == 0;
+  return value.Matches(sid);
 }
 
 const SidValue& OwnerRights() {
@@ -81,9 +80,12 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
     return ERROR_SUCCESS;
   };
 
-  // No DACL, or a null one: everyone gets everything.
+  // No DACL, or a null one: everyone gets everything, even what asks for nothing.
   if (!sd.dacl)
     return grant(wanted | (maximum ? mapping.GenericAll | privileged : 0));
+  // Against a DACL, asking for nothing is refused.
+  if (desired == 0)
+    return ERROR_ACCESS_DENIED;
 
   const AclView dacl(sd.dacl);
   const bool owner = sd.owner && TokenHasSid(token, sd.owner, false);

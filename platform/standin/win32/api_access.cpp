@@ -10,6 +10,14 @@ using namespace standin;
 
 extern "C" {
 
+BOOL WINAPI AreAllAccessesGranted(DWORD granted, DWORD desired) {
+  return (granted & desired) == desired ? TRUE : FALSE;
+}
+
+BOOL WINAPI AreAnyAccessesGranted(DWORD granted, DWORD desired) {
+  return (granted & desired) != 0 ? TRUE : FALSE;
+}
+
 void WINAPI MapGenericMask(PDWORD mask, PGENERIC_MAPPING mapping) {
   if (!mask || !mapping)
     return;

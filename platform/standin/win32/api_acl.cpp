@@ -51,4 +51,78 @@ BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace) {
   return BoolCall("GetAce", [&](Machine&) { return FindAce(acl, index, ace); });
 }
 
+BOOL WINAPI AddAuditAccessAce(PACL acl,
+                              DWORD revision,
+                              DWORD mask,
+                              PSID sid,
+                              BOOL audit_success,
+                              BOOL audit_failure) {
+  return AddAuditAccessAceEx(acl, revision, 0, mask, sid, audit_success, audit_failure);
+}
+
+BOOL WINAPI AddAuditAccessAceEx(PACL acl,
+                                DWORD revision,
+                                DWORD flags,
+                                DWORD mask,
+                                PSID sid,
+                                BOOL audit_success,
+                                BOOL audit_failure) {
+  return BoolCall("AddAuditAccessAceEx", [&](Machine&) {
+    const DWORD audit = (audit_success ? SUCCESSFUL_ACCESS_ACE_FLAG : 0) |
+                        (audit_failure ? FAILED_ACCESS_ACE_FLAG : 0);
+    return AddKnownAce(acl, revision, SYSTEM_AUDIT_ACE_TYPE, flags | audit, mask, sid);
+  });
+}
+
+BOOL WINAPI AddMandatoryAce(PACL acl, DWORD revision, DWORD flags, DWORD policy, PSID label) {
+  return BoolCall("AddMandatoryAce", [&](Machine&) -> DWORD {
+    if (policy & ~SYSTEM_MANDATORY_LABEL_VALID_MASK)
+      return ERROR_INVALID_PARAMETER;
+    return AddKnownAce(acl, revision, SYSTEM_MANDATORY_LABEL_ACE_TYPE, flags, policy, label);
+  });
+}
+
+BOOL WINAPI DeleteAce(PACL acl, DWORD index) {
+  return BoolCall("DeleteAce", [&](Machine&) { return RemoveAce(acl, index); });
+}
+
+BOOL WINAPI FindFirstFreeAce(PACL acl, LPVOID* ace) {
+  // An ntdll answer: TRUE or FALSE, the last error left alone.
+  return FirstFreeByte(acl, ace) ? TRUE : FALSE;
+}
+
+BOOL WINAPI GetAclInformation(PACL acl,
+                              LPVOID information,
+                              DWORD length,
+                              ACL_INFORMATION_CLASS information_class) {
+  return BoolCall("GetAclInformation", [&](Machine&) -> DWORD {
+    BYTE revision = 0;
+    AclSizeFacts size;
+    if (!information)
+      return ERROR_NOACCESS;
+    switch (information_class) {
+      case AclRevisionInformation:
+        if (length < sizeof(ACL_REVISION_INFORMATION))
+          return ERROR_INSUFFICIENT_BUFFER;
+        if (const DWORD error = DescribeAcl(acl, revision, size))
+          return error;
+        static_cast<ACL_REVISION_INFORMATION*>(information)->AclRevision = revision;
+        return ERROR_SUCCESS;
+      case AclSizeInformation: {
+        if (length < sizeof(ACL_SIZE_INFORMATION))
+          return ERROR_INSUFFICIENT_BUFFER;
+        if (const DWORD error = DescribeAcl(acl, revision, size))
+          return error;
+        auto* out = static_cast<ACL_SIZE_INFORMATION*>(information);
+        out->AceCount = size.count;
+        out->AclBytesInUse = size.in_use;
+        out->AclBytesFree = size.free;
+        return ERROR_SUCCESS;
+      }
+      default:
+        return ERROR_INVALID_PARAMETER;
+    }
+  });
+}
+
 }  // extern "C"

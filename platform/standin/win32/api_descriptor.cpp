@@ -23,14 +23,15 @@ DWORD CheckEditable(PSECURITY_DESCRIPTOR descriptor) {
   return CheckHeader(descriptor, false, ERROR_INVALID_SECURITY_DESCR);
 }
 
-// Reads a descriptor for the Get calls: a bad revision is the platform's own error; a damaged
-// self-relative descriptor is refused before anything is read through its offsets.
-DWORD ReadForGet(PSECURITY_DESCRIPTOR descriptor, DescriptorParts& parts) {
+// Reads the part a Get call returns, as the platform reads it: the header and that part alone,
+// so that a call costs the same whatever the size of the other parts. A bad revision is the
+// platform's own error; a damaged part is refused before anything is read through it.
+DWORD ReadForGet(PSECURITY_DESCRIPTOR descriptor, DescriptorPart part, DescriptorParts& parts) {
   if (!descriptor)
     return ERROR_INVALID_PARAMETER;
   if (static_cast<const SECURITY_DESCRIPTOR*>(descriptor)->Revision != SECURITY_DESCRIPTOR_REVISION)
     return ERROR_UNKNOWN_REVISION;
-  return ReadDescriptor(descriptor, parts);
+  return ReadDescriptorPart(descriptor, part, parts);
 }
 
 void SetFlag(SECURITY_DESCRIPTOR& sd, SECURITY_DESCRIPTOR_CONTROL flag, bool on) {
@@ -52,12 +53,16 @@ BOOL EditCall(const char* name, PSECURITY_DESCRIPTOR descriptor, Edit edit) {
 // A Get call: with its outputs given (`outputs`), the parts of a descriptor that reads as one
 // are handed to `read`.
 template <typename Read>
-BOOL ReadCall(const char* name, PSECURITY_DESCRIPTOR descriptor, bool outputs, Read read) {
+BOOL ReadCall(const char* name,
+              PSECURITY_DESCRIPTOR descriptor,
+              DescriptorPart part,
+              bool outputs,
+              Read read) {
   return BoolCall(name, [&](Machine&) -> DWORD {
     if (!outputs)
       return ERROR_INVALID_PARAMETER;
     DescriptorParts parts;
-    if (const DWORD status = ReadForGet(descriptor, parts))
+    if (const DWORD status = ReadForGet(descriptor, part, parts))
       return status;
     read(parts);
     return ERROR_SUCCESS;
@@ -87,14 +92,17 @@ BOOL GetAcl(const char* name,
             PACL* acl,
             LPBOOL defaulted,
             bool dacl) {
-  return ReadCall(name, descriptor, present && acl && defaulted, [&](const DescriptorParts& parts) {
-    const bool is_present = dacl ? parts.dacl_present() : parts.sacl_present();
-    *present = is_present ? TRUE : FALSE;
-    if (is_present) {
-      *acl = reinterpret_cast<PACL>(const_cast<BYTE*>(dacl ? parts.dacl : parts.sacl));
-      *defaulted = (parts.control & (dacl ? SE_DACL_DEFAULTED : SE_SACL_DEFAULTED)) ? TRUE : FALSE;
-    }
-  });
+  const DescriptorPart part = dacl ? DescriptorPart::kDacl : DescriptorPart::kSacl;
+  return ReadCall(
+      name, descriptor, part, present && acl && defaulted, [&](const DescriptorParts& parts) {
+        const bool is_present = dacl ? parts.dacl_present() : parts.sacl_present();
+        *present = is_present ? TRUE : FALSE;
+        if (is_present) {
+          *acl = reinterpret_cast<PACL>(const_cast<BYTE*>(dacl ? parts.dacl : parts.sacl));
+          *defaulted =
+              (parts.control & (dacl ? SE_DACL_DEFAULTED : SE_SACL_DEFAULTED)) ? TRUE : FALSE;
+        }
+      });
 }
 
 BOOL GetSid(const char* name,
@@ -102,7 +110,8 @@ BOOL GetSid(const char* name,
             PSID* sid,
             LPBOOL defaulted,
             bool owner) {
-  return ReadCall(name, descriptor, sid && defaulted, [&](const DescriptorParts& parts) {
+  const DescriptorPart part = owner ? DescriptorPart::kOwner : DescriptorPart::kGroup;
+  return ReadCall(name, descriptor, part, sid && defaulted, [&](const DescriptorParts& parts) {
     *sid = const_cast<BYTE*>(owner ? parts.owner : parts.group);
     *defaulted = (parts.control & (owner ? SE_OWNER_DEFAULTED : SE_GROUP_DEFAULTED)) ? TRUE : FALSE;
   });

@@ -2,6 +2,8 @@
 #include <cstring>
 
 #include "platform/standin/core/sid_aliases.h"
+#include "platform/standin/core/text.h"
+#include "platform/standin/core/well_known_sids.h"
 #include "platform/standin/win32/api_support.h"
 
 using namespace standin;
@@ -16,6 +18,11 @@ DWORD HandOutSid(Machine& machine, const SidValue& sid, BufferKind kind, PSID* o
   std::memcpy(buffer, sid.data(), sid.size());
   *out = buffer;
   return ERROR_SUCCESS;
+}
+
+// A caller's SID read within the largest size a SID takes; nullopt when it is none.
+std::optional<SidValue> CallerSid(PSID sid) {
+  return SidValue::FromBytes(sid, SidLengthFor(SID_MAX_SUB_AUTHORITIES));
 }
 
 }  // namespace
@@ -132,6 +139,103 @@ BOOL WINAPI ConvertStringSidToSidW(LPCWSTR text, PSID* sid) {
     auto value = SidValue::Parse(text);
     if (!value)
       value = SidForAlias(text, machine.accounts().alias_domains());
+    if (!value)
+      return ERROR_INVALID_SID;
+    return HandOutSid(machine, *value, BufferKind::kLocal, sid);
+  });
+}
+
+DWORD WINAPI GetSidLengthRequired(UCHAR count) {
+  return static_cast<DWORD>(SidLengthFor(count));
+}
+
+BOOL WINAPI InitializeSid(PSID sid, PSID_IDENTIFIER_AUTHORITY authority, BYTE count) {
+  return BoolCall("InitializeSid", [&](Machine&) -> DWORD {
+    if (!sid || !authority || count > SID_MAX_SUB_AUTHORITIES)
+      return ERROR_INVALID_PARAMETER;
+    // The sub-authorities are the caller's to fill.
+    auto* b = static_cast<BYTE*>(sid);
+    b[offsetof(SID, Revision)] = SID_REVISION;
+    b[kSidCountOffset] = count;
+    std::memcpy(b + kSidAuthorityOffset, authority->Value, sizeof(authority->Value));
+    return ERROR_SUCCESS;
+  });
+}
+
+BOOL WINAPI EqualPrefixSid(PSID sid1, PSID sid2) {
+  // An ntdll answer: the last error is left alone.
+  const auto a = CallerSid(sid1);
+  const auto b = CallerSid(sid2);
+  return a && b && SamePrefix(*a, *b) ? TRUE : FALSE;
+}
+
+BOOL WINAPI EqualDomainSid(PSID sid1, PSID sid2, BOOL* equal) {
+  return BoolCall("EqualDomainSid", [&](Machine&) -> DWORD {
+    const auto a = CallerSid(sid1);
+    const auto b = CallerSid(sid2);
+    if (!a || !b)
+      return ERROR_INVALID_SID;
+    if (!equal)
+      return ERROR_INVALID_PARAMETER;
+    bool same = false;
+    if (const DWORD error = CompareDomains(*a, *b, same))
+      return error;
+    *equal = same ? TRUE : FALSE;
+    SetLastError(ERROR_SUCCESS);
+    return ERROR_SUCCESS;
+  });
+}
+
+BOOL WINAPI CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domain, PSID sid, DWORD* size) {
+  return BoolCall("CreateWellKnownSid", [&](Machine&) -> DWORD {
+    std::optional<SidValue> domain_sid;
+    if (domain && !(domain_sid = CallerSid(domain)))
+      return ERROR_INVALID_PARAMETER;
+    if (!size)
+      return ERROR_INVALID_PARAMETER;
+    SidValue made;
+    if (const DWORD error = WellKnownSid(type, domain_sid ? &*domain_sid : nullptr, made))
+      return error;
+    if (*size < made.size()) {
+      *size = static_cast<DWORD>(made.size());
+      return ERROR_INSUFFICIENT_BUFFER;
+    }
+    if (!sid)
+      return ERROR_INVALID_PARAMETER;
+    std::memcpy(sid, made.data(), made.size());
+    *size = static_cast<DWORD>(made.size());
+    return ERROR_SUCCESS;
+  });
+}
+
+BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  const auto value = CallerSid(sid);
+  return value && IsWellKnownSidOfType(*value, type) ? TRUE : FALSE;
+}
+
+BOOL WINAPI ConvertSidToStringSidA(PSID sid, LPSTR* text) {
+  return BoolCall("ConvertSidToStringSidA", [&](Machine& machine) -> DWORD {
+    if (!sid || !text)
+      return ERROR_INVALID_PARAMETER;
+    const auto value = CallerSid(sid);
+    if (!value)
+      return ERROR_INVALID_SID;
+    char* out = LocalCopy<char>(machine, WideToAnsi(value->ToString()));
+    if (!out)
+      return ERROR_NOT_ENOUGH_MEMORY;
+    *text = out;
+    return ERROR_SUCCESS;
+  });
+}
+
+BOOL WINAPI ConvertStringSidToSidA(LPCSTR text, PSID* sid) {
+  return BoolCall("ConvertStringSidToSidA", [&](Machine& machine) -> DWORD {
+    if (!text || !sid)
+      return ERROR_INVALID_PARAMETER;
+    const std::wstring wide = AnsiToWide(text);
+    auto value = SidValue::Parse(wide);
+    if (!value)
+      value = SidForAlias(wide, machine.accounts().alias_domains());
     if (!value)
       return ERROR_INVALID_SID;
     return HandOutSid(machine, *value, BufferKind::kLocal, sid);

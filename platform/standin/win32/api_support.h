@@ -13,16 +13,18 @@ namespace standin {
 
 struct CallContext {
   PlatformCallScope scope;
-  std::shared_ptr<Machine> machine;
+  Machine* machine;  // kept by the calling thread until its outermost call ends
   std::optional<DWORD> fault;
 };
 
 // Every platform call starts here: the machine, and the error to fail with when a fault applies.
 inline CallContext EnterCall(std::string_view name) {
   PlatformCallScope scope;
-  auto machine = CurrentMachine();
-  auto fault = machine->EnterCall(name);
-  return {{}, std::move(machine), fault};
+  Machine& machine = MachineForCall();
+  DWORD error = ERROR_SUCCESS;
+  if (machine.EnterCall(name, error))
+    return {{}, &machine, error};
+  return {{}, &machine, std::nullopt};
 }
 
 inline BOOL FailWith(DWORD error) {

@@ -1,7 +1,8 @@
-// Tokens and per-thread impersonation.
+// Tokens, their privileges and per-thread impersonation.
 #include <cstring>
 #include <cwchar>
 
+#include "platform/standin/core/ace_list.h"
 #include "platform/standin/identity/token_information.h"
 #include "platform/standin/win32/api_support.h"
 #include "platform/standin/win32/handles.h"
@@ -13,26 +14,37 @@ namespace {
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(~std::uintptr_t{0} - 1);
 
-// The token a handle stands for, when the handle holds every right of `needed`.
-DWORD TokenFor(Machine& machine, HANDLE handle, DWORD needed, std::shared_ptr<TokenHandle>& out) {
-  out = std::dynamic_pointer_cast<TokenHandle>(machine.FindHandle(handle));
-  if (!out)
-    return ERROR_INVALID_HANDLE;
-  return (out->access & needed) == needed ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_ACCESS_DENIED);
-}
-
-// Privileges are looked up on the local computer, or on a controller the machine knows.
-DWORD CheckSystem(const Machine& machine, LPCWSTR system) {
-  return machine.accounts().SiteFor(system) ? ERROR_SUCCESS
-                                            : static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE);
+// The rights a token handle opened with `desired` holds: generic rights mapped as tokens map
+// them, and MAXIMUM_ALLOWED every right, since the caller's own token grants it all.
+DWORD TokenAccess(DWORD desired) {
+  static const GENERIC_MAPPING kTokenMapping = {TOKEN_READ, TOKEN_WRITE, TOKEN_EXECUTE,
+                                                TOKEN_ALL_ACCESS};
+  if (desired & MAXIMUM_ALLOWED)
+    desired = (desired & ~MAXIMUM_ALLOWED) | TOKEN_ALL_ACCESS;
+  return MapGenericRights(desired, kTokenMapping);
 }
 
 // A handle to `token` with `access`.
 HANDLE AddTokenHandle(Machine& machine, std::shared_ptr<const TokenData> token, DWORD access) {
   auto object = std::make_shared<TokenHandle>();
   object->token = std::move(token);
-  object->access = access;
+  object->access = TokenAccess(access);
   return machine.AddHandle(std::move(object));
+}
+
+// The token behind `handle`, when the handle holds `needed`. Errors: ERROR_INVALID_HANDLE,
+// ERROR_ACCESS_DENIED.
+DWORD FindToken(Machine& machine, HANDLE handle, DWORD needed, std::shared_ptr<TokenHandle>& out) {
+  out = std::dynamic_pointer_cast<TokenHandle>(machine.FindHandle(handle));
+  if (!out)
+    return ERROR_INVALID_HANDLE;
+  return (out->access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// Privileges are looked up on the local computer, or on a controller the machine knows.
+DWORD CheckSystem(const Machine& machine, LPCWSTR system) {
+  return machine.accounts().SiteFor(system) ? ERROR_SUCCESS
+                                            : static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE);
 }
 
 }  // namespace
@@ -51,10 +63,8 @@ BOOL WINAPI ImpersonateSelf(SECURITY_IMPERSONATION_LEVEL level) {
   return BoolCall("ImpersonateSelf", [&](Machine& machine) -> DWORD {
     if (level < SecurityAnonymous || level > SecurityDelegation)
       return ERROR_BAD_IMPERSONATION_LEVEL;
-    auto token = std::make_shared<TokenData>(*machine.process_token());
-    token->type = TokenImpersonation;
-    token->level = level;
-    SetThreadToken(machine.generation(), std::move(token));
+    SetThreadToken(machine.generation(),
+                   CopyToken(*machine.process_token(), TokenImpersonation, level));
     return ERROR_SUCCESS;
   });
 }
@@ -103,9 +113,81 @@ BOOL WINAPI GetTokenInformation(HANDLE token,
     if (!return_length)
       return ERROR_INVALID_PARAMETER;
     std::shared_ptr<TokenHandle> handle;
-    if (const DWORD error = TokenFor(machine, token, TOKEN_QUERY, handle))
+    // Where the token came from is a right of its own.
+    const DWORD needed = info_class == TokenSource ? TOKEN_QUERY_SOURCE : TOKEN_QUERY;
+    if (const DWORD error = FindToken(machine, token, needed, handle))
       return error;
-    return WriteTokenInformation(*handle->token, info_class, info, length, *return_length);
+    if (info_class != TokenLinkedToken)
+      return WriteTokenInformation(*handle->token, info_class, info, length, *return_length);
+    // The other half of a linked logon, as a new handle the caller closes.
+    auto linked = LinkedTokenOf(*handle->token);
+    if (!linked)
+      return ERROR_NO_SUCH_LOGON_SESSION;
+    *return_length = sizeof(TOKEN_LINKED_TOKEN);
+    if (length < sizeof(TOKEN_LINKED_TOKEN) || !info)
+      return ERROR_INSUFFICIENT_BUFFER;
+    static_cast<TOKEN_LINKED_TOKEN*>(info)->LinkedToken =
+        AddTokenHandle(machine, std::move(linked), TOKEN_ALL_ACCESS);
+    return ERROR_SUCCESS;
+  });
+}
+
+BOOL WINAPI DuplicateTokenEx(HANDLE existing,
+                             DWORD access,
+                             LPSECURITY_ATTRIBUTES attributes,
+                             SECURITY_IMPERSONATION_LEVEL level,
+                             TOKEN_TYPE type,
+                             PHANDLE token) {
+  (void)attributes;  // the new token's own descriptor is not kept
+  return BoolCall("DuplicateTokenEx", [&](Machine& machine) -> DWORD {
+    if (!token)
+      return ERROR_INVALID_PARAMETER;
+    std::shared_ptr<TokenHandle> handle;
+    if (const DWORD error = FindToken(machine, existing, TOKEN_DUPLICATE, handle))
+      return error;
+    if (type != TokenPrimary && type != TokenImpersonation)
+      return ERROR_INVALID_PARAMETER;
+    if (type == TokenImpersonation && (level < SecurityAnonymous || level > SecurityDelegation))
+      return ERROR_BAD_IMPERSONATION_LEVEL;
+    // An impersonation token gives no more than its own level, and a primary token only from
+    // one that may impersonate.
+    const TokenData& source = *handle->token;
+    if (source.type == TokenImpersonation &&
+        (type == TokenPrimary ? source.level < SecurityImpersonation : level > source.level))
+      return ERROR_BAD_IMPERSONATION_LEVEL;
+    // Access 0 asks for the rights the existing handle holds.
+    *token =
+        AddTokenHandle(machine, CopyToken(source, type, level), access ? access : handle->access);
+    return ERROR_SUCCESS;
+  });
+}
+
+BOOL WINAPI DuplicateToken(HANDLE existing, SECURITY_IMPERSONATION_LEVEL level, PHANDLE token) {
+  return DuplicateTokenEx(existing, TOKEN_IMPERSONATE | TOKEN_QUERY, nullptr, level,
+                          TokenImpersonation, token);
+}
+
+BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, PBOOL is_member) {
+  return BoolCall("CheckTokenMembership", [&](Machine& machine) -> DWORD {
+    if (!is_member)
+      return ERROR_NOACCESS;
+    std::shared_ptr<const TokenData> data;
+    if (token) {
+      std::shared_ptr<TokenHandle> handle;
+      if (const DWORD error = FindToken(machine, token, TOKEN_QUERY, handle))
+        return error;
+      data = handle->token;
+      if (data->type != TokenImpersonation)
+        return ERROR_NO_IMPERSONATION_TOKEN;
+    } else {
+      // No token: the thread's impersonation token, else a copy of the process token.
+      data = EffectiveToken(machine);
+    }
+    const auto value = SidValue::FromBytes(sid, SidLengthFor(SID_MAX_SUB_AUTHORITIES));
+    if (!value)
+      return ERROR_INVALID_SID;
+    *is_member = TokenIsMember(*data, *value) ? TRUE : FALSE;
+    return ERROR_SUCCESS;
   });
 }
 
@@ -153,7 +235,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token,
   return BoolCall("AdjustTokenPrivileges", [&](Machine& machine) -> DWORD {
     std::shared_ptr<TokenHandle> handle;
     const DWORD needed = TOKEN_ADJUST_PRIVILEGES | (previous_state ? TOKEN_QUERY : 0);
-    if (const DWORD error = TokenFor(machine, token, needed, handle))
+    if (const DWORD error = FindToken(machine, token, needed, handle))
       return error;
     if (!disable_all && !new_state)
       return ERROR_INVALID_PARAMETER;
@@ -193,7 +275,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token,
 BOOL WINAPI PrivilegeCheck(HANDLE token, PPRIVILEGE_SET required, LPBOOL result) {
   return BoolCall("PrivilegeCheck", [&](Machine& machine) -> DWORD {
     std::shared_ptr<TokenHandle> handle;
-    if (const DWORD error = TokenFor(machine, token, TOKEN_QUERY, handle))
+    if (const DWORD error = FindToken(machine, token, TOKEN_QUERY, handle))
       return error;
     if (handle->token->type != TokenImpersonation)
       return ERROR_NO_IMPERSONATION_TOKEN;
