@@ -1,5 +1,6 @@
 // End-to-end tests of `vortiss sd`: the host is run as a person runs it, on a profile machine
 // and on the host mirror in a temporary directory.
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 
 #include "tests/support/host_process.h"
 
+#include "platform/standin/files/file_security_store.h"
 #include "platform/standin/machine/machine.h"
 #include "platform/standin/profile/profile.h"
 #include "platform/win32.h"
@@ -427,6 +429,47 @@ TEST_F(HostSdTest, HostMirrorDirectoryPassesItsEntriesOn) {
   ASSERT_EQ(revoked.status, 0) << revoked.err;
   EXPECT_FALSE(holds_guests(folder / "top.txt"));
   EXPECT_FALSE(holds_guests(folder / "inner" / "deep.txt"));
+}
+
+bool Edited(const fs::path& path) {
+  return ::getxattr(path.c_str(), standin::kDescriptorAttribute, nullptr, 0) > 0;
+}
+
+// Names that are not UTF-8, names Windows cannot spell and paths through links each reach
+// the entry they name, or are refused; never another.
+TEST_F(HostSdTest, NamesAndPathsReachTheEntryTheyName) {
+  for (const char* name :
+       {"d\xff", "d\xef\xbf\xbd", "d\xfe", "file.", "file", "q/f", "t/sub", "t/f", "a/b"}) {
+    fs::create_directories((dir_ / name).parent_path());
+    std::ofstream(dir_ / name) << "x";
+  }
+  fs::remove(dir_ / "t/sub");
+  fs::create_directories(dir_ / "t/sub");
+  fs::create_directory_symlink(dir_ / "t/sub", dir_ / "q/link");
+  struct Case {
+    std::string given;
+    std::string edited;  // empty: refused
+    std::vector<std::string> untouched;
+  };
+  const Case cases[] = {
+      {"d\xff", "d\xff", {"d\xef\xbf\xbd", "d\xfe"}},
+      {"file.", "file.", {"file"}},
+      {"q/link/../f", "t/f", {"q/f"}},
+      {"a\\b", "", {"a/b"}},
+  };
+  for (const Case& c : cases) {
+    const HostRun run = Run({"sd", "grant", (dir_ / c.given).string(), "Guests", "FR"});
+    if (c.edited.empty()) {
+      EXPECT_EQ(run.status, 2) << c.given;
+      EXPECT_NE(run.err.find("Windows cannot spell a backslash in a name"), std::string::npos)
+          << run.err;
+    } else {
+      EXPECT_EQ(run.status, 0) << c.given << ": " << run.err;
+      EXPECT_TRUE(Edited(dir_ / c.edited)) << c.given;
+    }
+    for (const auto& other : c.untouched)
+      EXPECT_FALSE(Edited(dir_ / other)) << c.given << " reached " << other;
+  }
 }
 
 }  // namespace

@@ -302,6 +302,29 @@ TEST_F(HostTest, AccessTakesPosixPathsInTheirZForm) {
       << run.out;
 }
 
+// A name that is not UTF-8 reaches its own directory, not a sibling whose name would decode
+// alike, and the trace prints it as the host holds it.
+TEST_F(HostTest, AccessReachesNamesThatAreNotUtf8) {
+  const fs::path own = dir_ / "d\xff";
+  const fs::path sibling = dir_ / "d\xef\xbf\xbd";
+  fs::create_directories(own);
+  fs::create_directories(sibling);
+  fs::permissions(dir_, fs::perms::all);
+  fs::permissions(sibling, fs::perms::all);
+  // Only the sibling is writable, for nobody when root runs this, else for the user.
+  const bool as_nobody = WhyNotAsOtherUsers().empty() && getpwuid(65534);
+  fs::permissions(own, as_nobody ? static_cast<fs::perms>(0755) : static_cast<fs::perms>(0555));
+  const std::vector<std::string> prefix =
+      as_nobody ? AsCaller({65534, 65534, {}}) : std::vector<std::string>();
+  const HostRun run = RunWith(prefix, {"access", own.string() + "/"}, {});
+  fs::permissions(own, fs::perms::all);
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("Attempting to create a new file - " + ZForm(own / "test.txt") + "\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(Lines(run.out).back(), "answer: no");
+}
+
 TEST_F(HostTest, LibraryExportsOnlyTheTwoChecks) {
   const std::string command = "nm -D --defined-only " + std::string(VORTISS_LIBRARY_FILE) + " > " +
                               (dir_ / "symbols").string();

@@ -19,3 +19,17 @@ HostRun RunProcess(const std::vector<std::string>& argv,
                    const std::filesystem::path& scratch);
 
 std::string ReadFile(const std::filesystem::path& path);
+
+// A POSIX identity that a program runs as, through setpriv.
+struct PosixCaller {
+  unsigned uid = 0;
+  unsigned gid = 0;
+  std::vector<unsigned> groups;  // supplementary
+};
+
+// The argv prefix that runs a program as `caller`.
+std::vector<std::string> AsCaller(const PosixCaller& caller);
+
+// Why programs cannot be run as other users here (root and setpriv are needed); empty when
+// they can.
+std::string WhyNotAsOtherUsers();
