@@ -15,8 +15,10 @@
 
 #include "tests/support/host_process.h"
 
+#include "platform/standin/core/text.h"
 #include "platform/standin/files/file_security_store.h"
 #include "platform/standin/machine/machine.h"
+#include "platform/standin/profile/host_ids.h"
 #include "platform/standin/profile/profile.h"
 #include "platform/win32.h"
 
@@ -431,6 +433,21 @@ TEST_F(HostSdTest, HostMirrorDirectoryPassesItsEntriesOn) {
   EXPECT_FALSE(holds_guests(folder / "inner" / "deep.txt"));
 }
 
+// The name the host mirror gives a host user or group, as a lookup by SID reports it.
+std::string HostAccountName(bool group, unsigned id) {
+  standin::InstallMachine(standin::HostMirrorDescription());
+  const standin::SidValue machine = standin::CurrentMachine()->accounts().machine_sid();
+  const standin::SidValue sid =
+      group ? standin::HostGroupSid(machine, id) : standin::HostUserSid(machine, id);
+  wchar_t name[256], domain[256];
+  DWORD name_size = 256, domain_size = 256;
+  SID_NAME_USE use;
+  const bool found = LookupAccountSidW(nullptr, const_cast<BYTE*>(sid.data()), name, &name_size,
+                                       domain, &domain_size, &use);
+  standin::UninstallMachine();
+  return found ? standin::WideToUtf8(std::wstring(domain) + L"\\" + name) : std::string();
+}
+
 bool Edited(const fs::path& path) {
   return ::getxattr(path.c_str(), standin::kDescriptorAttribute, nullptr, 0) > 0;
 }
@@ -470,6 +487,23 @@ TEST_F(HostSdTest, NamesAndPathsReachTheEntryTheyName) {
     for (const auto& other : c.untouched)
       EXPECT_FALSE(Edited(dir_ / other)) << c.given << " reached " << other;
   }
+}
+
+// Every host group resolves by its SID: a root-owned file names its group.
+TEST_F(HostSdTest, HostGroupsResolveBySidAndName) {
+  const fs::path file = dir_ / "owned.txt";
+  std::ofstream(file) << "x";
+  ASSERT_EQ(::chown(file.c_str(), ::geteuid(), 0), 0);
+  fs::permissions(file, static_cast<fs::perms>(0640));
+  const HostRun shown = Run({"sd", "show", file.string()});
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(shown.out.find("Unknown"), std::string::npos) << shown.out;
+  const std::string group = HostAccountName(true, 0);
+  ASSERT_FALSE(group.empty());
+  EXPECT_NE(shown.out.find("Access granted to: " + group + "\n"), std::string::npos) << shown.out;
+  // And by its name: an edit can name it.
+  const HostRun edited = Run({"sd", "grant", file.string(), group, "FR"});
+  EXPECT_EQ(edited.status, 0) << edited.err;
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "platform/standin/files/file_security_store.h"
 
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include "platform/standin/core/sddl_conversion.h"
 #include "platform/standin/core/text.h"
 #include "platform/standin/object_security/inheritance.h"
+#include "platform/standin/profile/host_ids.h"
 
 namespace standin {
 
@@ -85,30 +85,17 @@ OwnedDescriptor FileSecurityStore::Unsecured() {
 }
 
 SidValue FileSecurityStore::OwnerOf(uid_t uid) const {
-  if (!host_mirror_) {
-    // On a profile machine the process's own files belong to its user.
-    if (uid == ::geteuid())
-      return process_user_;
-  } else {
-    // The host mirror gives each passwd user the RID 1000 + 2 * uid.
-    const SidValue sid = accounts_.machine_sid().Child(1000 + 2 * static_cast<DWORD>(uid));
-    if (accounts_.FindBySid(sid, LookupSite{}))
-      return sid;
-  }
+  if (host_mirror_)
+    return HostUserSid(accounts_.machine_sid(), uid);
+  // On a profile machine the process's own files belong to its user.
+  if (uid == ::geteuid())
+    return process_user_;
   return SidValue(kUnixAuthority, {1, static_cast<DWORD>(uid)});
 }
 
 SidValue FileSecurityStore::GroupOf(gid_t gid) const {
-  if (host_mirror_) {
-    if (const group* gr = ::getgrgid(gid)) {
-      const std::wstring name = accounts_.computer() + L"\\" + Utf8ToWide(gr->gr_name);
-      if (const auto index = accounts_.FindByName(name, LookupSite{})) {
-        const Account& a = accounts_.accounts()[*index];
-        if (a.use == SidTypeAlias && a.home == AccountHome::kLocal)
-          return a.sid;
-      }
-    }
-  }
+  if (host_mirror_)
+    return HostGroupSid(accounts_.machine_sid(), gid);
   return SidValue(kUnixAuthority, {2, static_cast<DWORD>(gid)});
 }
 

@@ -22,7 +22,8 @@ struct TokenData {
 
 // The process token of the machine `description` describes: its user, Everyone, the user's
 // domain groups, every local group that lists the user or one of those, INTERACTIVE and
-// Authenticated Users. A filtered token holds Administrators for deny only. Throws
+// Authenticated Users; on the host, the groups of `token_gids` instead of the computer's groups
+// that list the user. A filtered token holds Administrators for deny only. Throws
 // ProfileError when the user is no user account.
 std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& description,
                                                    const AccountDatabase& db);
