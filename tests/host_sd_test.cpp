@@ -1,5 +1,7 @@
 // End-to-end tests of `vortiss sd`: the host is run as a person runs it, on a profile machine
 // and on the host mirror in a temporary directory.
+#include <grp.h>
+#include <pwd.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -7,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,9 +18,11 @@
 
 #include "tests/support/host_process.h"
 
+#include "platform/standin/core/security_descriptor.h"
 #include "platform/standin/core/text.h"
 #include "platform/standin/files/file_security_store.h"
 #include "platform/standin/machine/machine.h"
+#include "platform/standin/object_security/access_check.h"
 #include "platform/standin/profile/host_ids.h"
 #include "platform/standin/profile/profile.h"
 #include "platform/win32.h"
@@ -448,8 +453,229 @@ std::string HostAccountName(bool group, unsigned id) {
   return found ? standin::WideToUtf8(std::wstring(domain) + L"\\" + name) : std::string();
 }
 
+// Whether the descriptor stored beside `path` lets `caller` add a file, as the platform's
+// access check decides on it; nullopt when none is stored.
+std::optional<bool> StoredLetsCreate(const fs::path& path, const PosixCaller& caller) {
+  std::vector<BYTE> bytes(65536);
+  const ssize_t size =
+      ::getxattr(path.c_str(), standin::kDescriptorAttribute, bytes.data(), bytes.size());
+  standin::DescriptorParts parts;
+  if (size <= 0 || standin::ReadSelfRelative(bytes.data(), static_cast<size_t>(size), parts))
+    return std::nullopt;
+  standin::InstallMachine(standin::HostMirrorDescription());
+  const standin::SidValue machine = standin::CurrentMachine()->accounts().machine_sid();
+  standin::UninstallMachine();
+  standin::TokenData token;
+  token.user = standin::HostUserSid(machine, caller.uid);
+  constexpr DWORD kEnabled = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+  std::vector<standin::SidValue> groups = {
+      standin::SidValue(1, {0}), standin::SidValue(5, {4}), standin::SidValue(5, {11}),
+      standin::SidValue(5, {32, 545}), standin::HostGroupSid(machine, caller.gid)};
+  for (const unsigned g : caller.groups)
+    groups.push_back(standin::HostGroupSid(machine, g));
+  for (const auto& sid : groups)
+    token.groups.emplace_back(sid, kEnabled);
+  ACCESS_MASK granted = 0;
+  return standin::EvaluateAccess(parts, token, FILE_ADD_FILE, standin::kFileGenericMapping,
+                                 granted) == ERROR_SUCCESS;
+}
+
 bool Edited(const fs::path& path) {
   return ::getxattr(path.c_str(), standin::kDescriptorAttribute, nullptr, 0) > 0;
+}
+
+// A grant on the host is the kernel's: the user it names can create files, and after the
+// revocation cannot. The kernel is asked directly, not Vortiss.
+TEST_F(HostSdTest, GrantAndRevokeReachTheKernel) {
+  if (const std::string why = WhyNotAsOtherUsers(); !why.empty())
+    GTEST_SKIP() << why;
+  const passwd* nobody = getpwnam("nobody");
+  if (!nobody)
+    GTEST_SKIP() << "needs the user nobody";
+  const PosixCaller bob{nobody->pw_uid, nobody->pw_gid, {}};
+  const fs::path folder = dir_ / "shared";
+  fs::create_directories(folder);
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  ASSERT_FALSE(KernelLetsCreate(bob, folder, dir_));
+  const HostRun granted = Run({"sd", "grant", folder.string(), "nobody", "FW"});
+  ASSERT_EQ(granted.status, 0) << granted.err;
+  EXPECT_TRUE(KernelLetsCreate(bob, folder, dir_));
+  const HostRun revoked = Run({"sd", "revoke", folder.string(), "nobody"});
+  ASSERT_EQ(revoked.status, 0) << revoked.err;
+  EXPECT_FALSE(KernelLetsCreate(bob, folder, dir_));
+}
+
+// Random sequences of edits by root, for a population of callers: the kernel never lets a
+// caller create a file where the access check on the stored descriptor refuses it, and the
+// access check of the library answers as the kernel does. Sequences of plain grants give what
+// they grant: a user named by a grant, and a member of a group named by one, can create files.
+TEST_F(HostSdTest, RandomEditsNeverGrantMoreThanTheStoredDescriptor) {
+  if (const std::string why = WhyNotAsOtherUsers(); !why.empty())
+    GTEST_SKIP() << why;
+  std::vector<passwd> user_copies;
+  for (const char* name : {"daemon", "bin", "sys", "nobody"}) {
+    if (const passwd* pw = getpwnam(name))
+      user_copies.push_back(*pw);
+  }
+  std::vector<unsigned> groups;
+  for (const char* name : {"adm", "tty", "disk", "users"}) {
+    if (const group* gr = getgrnam(name))
+      groups.push_back(gr->gr_gid);
+  }
+  if (user_copies.size() < 3 || groups.size() < 3)
+    GTEST_SKIP() << "needs three of daemon, bin, sys, nobody and of adm, tty, disk, users";
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  std::vector<PosixCaller> callers;
+  std::vector<std::string> user_names, group_names;
+  for (size_t i = 0; i < user_copies.size(); ++i) {
+    PosixCaller c{user_copies[i].pw_uid, user_copies[i].pw_gid, {}};
+    for (size_t g = 0; g < groups.size(); ++g) {
+      if ((i + g) % 2 == 0)
+        c.groups.push_back(groups[g]);
+    }
+    callers.push_back(c);
+    user_names.push_back(HostAccountName(false, c.uid));
+  }
+  for (const unsigned g : groups)
+    group_names.push_back(HostAccountName(true, g));
+
+  std::mt19937 random(1208);
+  auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+  const char* rights[] = {"FR", "FW", "FA", "FRFX", "0x3"};
+  int checked = 0, kernel_yes = 0, stored_yes = 0;
+  for (int sequence = 0; sequence < 14; ++sequence) {
+    const bool plain = sequence % 2 == 1;
+    const fs::path folder = dir_ / ("folder" + std::to_string(sequence));
+    fs::create_directories(folder);
+    fs::permissions(folder, plain ? fs::perms::owner_all | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read |
+                                        fs::perms::others_exec
+                                  : static_cast<fs::perms>(pick(01000)));
+    struct Grant {
+      bool group;
+      size_t index;
+      bool adds;
+    };
+    std::vector<Grant> grants;
+    for (int step = 0; step < 5; ++step) {
+      const size_t verb = plain ? 0 : pick(4);
+      const bool group = verb != 3 && pick(2) == 1;
+      const size_t index = pick(group ? group_names.size() : user_names.size());
+      const std::string account = group ? group_names[index] : user_names[index];
+      std::vector<std::string> args = {"sd", "grant", folder.string(), account};
+      const char* right = rights[pick(std::size(rights))];
+      if (verb == 0) {
+        args.push_back(right);
+        grants.push_back({group, index, std::string(right) == "FW" || std::string(right) == "FA"});
+      } else if (verb == 1) {
+        args[1] = "deny";
+        args.push_back(right);
+      } else {
+        args[1] = verb == 2 ? "revoke" : "owner";
+      }
+      const HostRun edit = Run(args);
+      ASSERT_EQ(edit.status, 0) << args[1] << " " << account << ": " << edit.err;
+      for (const PosixCaller& c : callers) {
+        const bool kernel = KernelLetsCreate(c, folder, dir_);
+        const auto stored = StoredLetsCreate(folder, c);
+        ASSERT_TRUE(stored) << "no stored descriptor after " << args[1];
+        ASSERT_FALSE(kernel && !*stored) << "uid " << c.uid << " creates in " << folder << " after "
+                                         << args[1] << " " << account;
+        const HostRun answer = RunProcess(
+            [&] {
+              std::vector<std::string> argv = AsCaller(c);
+              argv.insert(argv.end(), {VORTISS_HOST, "access", folder.string() + "/"});
+              return argv;
+            }(),
+            {"VORTISS_MACHINE", "VORTISS_DEBUG_LOG"}, dir_);
+        EXPECT_EQ(answer.status, kernel ? 0 : 1) << "uid " << c.uid << " after " << args[1];
+        ++checked;
+        kernel_yes += kernel;
+        stored_yes += *stored;
+      }
+    }
+    if (!plain)
+      continue;
+    // The owner of a fresh directory is root, so each grantee below is a named user or a member
+    // of a named group.
+    for (const Grant& g : grants) {
+      if (!g.adds)
+        continue;
+      for (size_t i = 0; i < callers.size(); ++i) {
+        const PosixCaller& c = callers[i];
+        const bool named_user = std::any_of(
+            grants.begin(), grants.end(), [&](const Grant& o) { return !o.group && o.index == i; });
+        const bool member =
+            g.group && (c.gid == groups[g.index] || std::find(c.groups.begin(), c.groups.end(),
+                                                              groups[g.index]) != c.groups.end());
+        if ((!g.group && g.index == i) || (member && !named_user)) {
+          EXPECT_TRUE(KernelLetsCreate(c, folder, dir_))
+              << "uid " << c.uid << " after a grant to "
+              << (g.group ? group_names[g.index] : user_names[g.index]);
+        }
+      }
+    }
+  }
+  std::cout << "[ edits    ] " << checked << " checks after " << 14 * 5
+            << " edits: the stored descriptor let " << stored_yes << " create, the kernel "
+            << kernel_yes << std::endl;
+}
+
+// Only the owner or root changes a descriptor, and only root gives ownership away.
+TEST_F(HostSdTest, OnlyTheOwnerEditsAndOnlyRootGivesAway) {
+  if (const std::string why = WhyNotAsOtherUsers(); !why.empty())
+    GTEST_SKIP() << why;
+  const passwd* nobody = getpwnam("nobody");
+  if (!nobody)
+    GTEST_SKIP() << "needs the user nobody";
+  fs::permissions(dir_, fs::perms::all);
+  const fs::path roots = dir_ / "roots.txt";
+  const fs::path own = dir_ / "own.txt";
+  std::ofstream(roots) << "x";
+  std::ofstream(own) << "x";
+  fs::permissions(roots, static_cast<fs::perms>(0666));
+  ASSERT_EQ(::chown(own.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  const PosixCaller as_nobody{nobody->pw_uid, nobody->pw_gid, {}};
+  struct Case {
+    fs::path file;
+    std::vector<std::string> verb;
+    int status;
+    const char* error;
+  };
+  const Case cases[] = {
+      {roots, {"grant", "nobody", "FA"}, 1, "error 5: Access is denied."},
+      {roots, {"owner", "nobody"}, 1, "error 5: Access is denied."},
+      {own, {"owner", "root"}, 1, "error 1307: This security ID may not be assigned"},
+      {own, {"grant", "nobody", "FA"}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = AsCaller(as_nobody);
+    argv.insert(argv.end(), {VORTISS_HOST, "sd", c.verb[0], c.file.string()});
+    argv.insert(argv.end(), c.verb.begin() + 1, c.verb.end());
+    const HostRun run = RunProcess(argv, {"VORTISS_MACHINE", "VORTISS_DEBUG_LOG"}, dir_);
+    EXPECT_EQ(run.status, c.status) << c.verb[0] << " " << c.file << ": " << run.err;
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(Edited(roots));
+  struct stat st;
+  ASSERT_EQ(::stat(own.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, nobody->pw_uid);
+}
+
+// A descriptor whose POSIX state changed outside Vortiss is derived afresh.
+TEST_F(HostSdTest, StaleDescriptorsAreDerivedAfresh) {
+  const fs::path file = dir_ / "plan.txt";
+  std::ofstream(file) << "x";
+  const HostRun granted = Run({"sd", "grant", file.string(), "Guests", "FR"});
+  ASSERT_EQ(granted.status, 0) << granted.err;
+  EXPECT_NE(Parse(Run({"sd", "show", file.string()}).out).sddl.find(";FR;;;BG)"),
+            std::string::npos);
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+  const Printed derived = Parse(Run({"sd", "show", file.string()}).out);
+  EXPECT_EQ(derived.sddl.find(";BG)"), std::string::npos) << derived.sddl;
+  EXPECT_EQ(derived.sddl.find(";WD)"), std::string::npos) << derived.sddl;
 }
 
 // Names that are not UTF-8, names Windows cannot spell and paths through links each reach

@@ -82,6 +82,18 @@ std::vector<std::string> AsCaller(const PosixCaller& caller) {
   return argv;
 }
 
+bool KernelLetsCreate(const PosixCaller& caller,
+                      const fs::path& directory,
+                      const fs::path& scratch) {
+  std::vector<std::string> argv = AsCaller(caller);
+  const fs::path made = directory / "made-by-touch";
+  argv.insert(argv.end(), {"/usr/bin/touch", made.string()});
+  const HostRun run = RunProcess(argv, {}, scratch);
+  std::error_code ec;
+  fs::remove(made, ec);
+  return run.status == 0;
+}
+
 std::string WhyNotAsOtherUsers() {
   if (::geteuid() != 0)
     return "needs root to run programs as other users";

@@ -30,6 +30,11 @@ struct PosixCaller {
 // The argv prefix that runs a program as `caller`.
 std::vector<std::string> AsCaller(const PosixCaller& caller);
 
+// What the kernel answers: may `caller` create a file in `directory`? (touch, run as the caller)
+bool KernelLetsCreate(const PosixCaller& caller,
+                      const std::filesystem::path& directory,
+                      const std::filesystem::path& scratch);
+
 // Why programs cannot be run as other users here (root and setpriv are needed); empty when
 // they can.
 std::string WhyNotAsOtherUsers();

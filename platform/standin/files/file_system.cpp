@@ -211,7 +211,7 @@ void FileSystem::SecureNewObject(const TokenData& token,
   // Nothing given and nothing inherited: the object keeps what its mode bits give.
   if (source == DaclSource::kDefault)
     return;
-  store_.Write(path, where, sd);
+  store_.Write(path, where, sd, PosixWrite::kNarrowOnly);
 }
 
 DWORD FileSystem::VolumeOfRoot(const wchar_t* root, const Volume*& volume) const {
