@@ -350,7 +350,8 @@ std::optional<std::vector<AceEntry>> ExcessDenials(const OwnedDescriptor& stored
     dacl.entries.insert(dacl.entries.end(), entries.entries.begin(), entries.entries.end());
     return WithDacl(stored, dacl);
   };
-  for (size_t round = 0; round <= callers.size(); ++round) {
+  // A denial covers every caller it was made for, so a second round finds none left.
+  for (int round = 0; round < 4; ++round) {
     const OwnedDescriptor as_stored = behind(own), as_rebuilt = behind(rebuilt);
     bool excess_found = false;
     for (const Caller& caller : callers) {

@@ -15,13 +15,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <type_traits>
+#include <vector>
 
 namespace standin {
 
 namespace {
 
 // The file systems of the kernel's own objects: nothing is created in their directories.
-constexpr unsigned long kKernelFileSystems[] = {
+constexpr std::uint32_t kKernelFileSystems[] = {
     PROC_SUPER_MAGIC, SYSFS_MAGIC,   CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, DEBUGFS_MAGIC,
     SECURITYFS_MAGIC, TRACEFS_MAGIC, DEVPTS_SUPER_MAGIC, BPF_FS_MAGIC,        PSTOREFS_MAGIC,
     EFIVARFS_MAGIC,   SELINUX_MAGIC, SMACK_MAGIC,        NSFS_MAGIC,          BINFMTFS_MAGIC,
@@ -153,7 +155,7 @@ DWORD ReadPosixState(const std::filesystem::path& path, PosixState& state) {
   out.limits.read_only = ::statvfs(path.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY);
   struct statfs fs {};
   if (::statfs(path.c_str(), &fs) == 0) {
-    const auto type = static_cast<unsigned long>(fs.f_type);
+    const auto type = static_cast<std::uint32_t>(fs.f_type);
     out.limits.no_creation = std::find(std::begin(kKernelFileSystems), std::end(kKernelFileSystems),
                                        type) != std::end(kKernelFileSystems);
   }
@@ -232,12 +234,19 @@ std::string Fingerprint(const PosixState& state) {
 }
 
 std::optional<std::string> ReadFingerprint(const std::filesystem::path& path) {
-  // A fingerprint is short; one that does not fit is none of ours.
-  char buffer[4096];
-  const ssize_t size = ::getxattr(path.c_str(), kPosixAttribute, buffer, sizeof buffer);
-  if (size < 0)
-    return std::nullopt;
-  return std::string(buffer, static_cast<size_t>(size));
+  // The attribute may change size between the two calls when another editor writes it.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const ssize_t size = ::getxattr(path.c_str(), kPosixAttribute, nullptr, 0);
+    if (size < 0)
+      return std::nullopt;
+    std::vector<char> buffer(static_cast<size_t>(size));
+    const ssize_t read = ::getxattr(path.c_str(), kPosixAttribute, buffer.data(), buffer.size());
+    if (read >= 0)
+      return std::string(buffer.data(), static_cast<size_t>(read));
+    if (errno != ERANGE)
+      return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 DWORD WriteAttribute(const std::filesystem::path& path,
