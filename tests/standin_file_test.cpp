@@ -484,13 +484,14 @@ TEST_F(standin_file_host, StoredDescriptorsLiveInTheAttribute) {
   const std::string host = (tree_.root() / "h/stored.txt").string();
   if (::setxattr(host.c_str(), "user.vortiss.probe", "1", 1, 0) != 0)
     GTEST_SKIP() << "no user extended attributes in " << tree_.root();
+  // The owner keeps all it had (OWNER RIGHTS), so that its mode lets it write the attribute.
+  const wchar_t* dacl = L"D:P(A;;FA;;;BA)(A;;FA;;;OW)(A;;FR;;;WD)";
   PSECURITY_DESCRIPTOR sd = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;BA)(A;;FR;;;WD)",
-                                                                   SDDL_REVISION_1, &sd, nullptr));
+  ASSERT_TRUE(
+      ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, &sd, nullptr));
   EXPECT_TRUE(SetFileSecurityW(Path(L"stored.txt").c_str(), DACL_SECURITY_INFORMATION, sd));
   LocalFree(sd);
-  EXPECT_EQ(FileSddl(Path(L"stored.txt").c_str(), DACL_SECURITY_INFORMATION),
-            L"D:P(A;;FA;;;BA)(A;;FR;;;WD)");
+  EXPECT_EQ(FileSddl(Path(L"stored.txt").c_str(), DACL_SECURITY_INFORMATION), dacl);
   EXPECT_GT(::getxattr(host.c_str(), standin::kDescriptorAttribute, nullptr, 0), 20);
 
   // Damaged bytes are refused, never read past their end.

@@ -92,6 +92,16 @@ DWORD WriteHostDescriptor(const std::filesystem::path& host,
   PosixState wanted = state;
   wanted.permissions = TranslateDescriptors(sources, state, machine);
 
+  // The kernel lets only a caller who may write the object set its user attributes: an owner
+  // who took that right from itself, and may change the mode, has it back for the edit.
+  if (::geteuid() == state.uid && ::geteuid() != 0 && !(state.permissions.owner & 2)) {
+    PosixPermissions writable = state.permissions;
+    writable.owner |= 2;
+    if (const DWORD error = WritePosixPermissions(host, state, writable))
+      return error;
+    state.permissions = writable;
+  }
+
   // The descriptor and its fingerprint go first: should the mode or ACL then fail to change,
   // the fingerprint no longer matches and the descriptor counts as stale.
   const std::vector<BYTE> bytes = sd.SelfRelative();
