@@ -342,14 +342,14 @@ struct TrialDirectory {
   }
 };
 
-// Makes `path` as `spec` says; false when it cannot be made so here.
-bool MakeDirectory(const fs::path& path, const TrialDirectory& spec, const fs::path& scratch) {
+// Makes `path` as `wanted` says; false when it cannot be made so here.
+bool MakeDirectory(const fs::path& path, const TrialDirectory& wanted, const fs::path& scratch) {
   fs::create_directories(path);
-  if (::chown(path.c_str(), spec.uid, spec.gid) != 0 || ::chmod(path.c_str(), spec.mode) != 0)
+  if (::chown(path.c_str(), wanted.uid, wanted.gid) != 0 || ::chmod(path.c_str(), wanted.mode) != 0)
     return false;
-  if (!spec.acl)
+  if (!wanted.acl)
     return true;
-  return RunProcess({"/usr/bin/setfacl", "-n", "-m", spec.AclText(), path.string()}, {}, scratch)
+  return RunProcess({"/usr/bin/setfacl", "-n", "-m", wanted.AclText(), path.string()}, {}, scratch)
              .status == 0;
 }
 
