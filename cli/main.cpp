@@ -92,8 +92,13 @@ int RunAccess(const VortissLibrary& library, const std::string& path) {
     std::wcerr << L"vortiss: the library has no IsUserAllowedAccess" << std::endl;
     return kCannotRun;
   }
-  const std::wstring windows_path = ToWindowsPath(path);
-  return Answer(check(windows_path.c_str()));
+  std::wstring refusal;
+  const auto windows_path = ToWindowsPath(path, refusal);
+  if (!windows_path) {
+    std::wcerr << L"vortiss: " << refusal << std::endl;
+    return kUsage;
+  }
+  return Answer(check(windows_path->c_str()));
 }
 
 int RunAdmin(const VortissLibrary& library) {

@@ -509,7 +509,11 @@ int RunVerb(const SdCommand::VerbOptions& options) {
   } else {
     if (arguments.empty())
       return Usage(L"no target: give a path, --key ROOT\\SUBKEY or --value ROOT\\SUBKEY NAME");
-    target.path = ToWindowsPath(arguments.front());
+    std::wstring refusal;
+    const auto windows_path = ToWindowsPath(arguments.front(), refusal);
+    if (!windows_path)
+      return Usage(refusal);
+    target.path = *windows_path;
     arguments.erase(arguments.begin());
   }
   const size_t wanted = OwnArguments(options.verb);

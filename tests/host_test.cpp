@@ -1,11 +1,16 @@
 // End-to-end tests of the vortiss host: the program is run as a person runs it.
 #include <grp.h>
 #include <pwd.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -300,6 +305,222 @@ TEST_F(HostTest, AccessTakesPosixPathsInTheirZForm) {
                          ZForm(dir_ / "missing" / "test.txt") + "\n"),
             std::string::npos)
       << run.out;
+}
+
+// A directory made for one trial: its owner, group, mode and POSIX ACL (a named user and a
+// named group with the mask, when `acl` is set).
+struct TrialDirectory {
+  unsigned uid = 0;
+  unsigned gid = 0;
+  unsigned mode = 0755;
+  bool acl = false;
+  unsigned user = 0, user_perms = 0, group = 0, group_perms = 0, mask = 7;
+
+  std::string AclText() const {
+    const char* perms[] = {"---", "--x", "-w-", "-wx", "r--", "r-x", "rw-", "rwx"};
+    return "u:" + std::to_string(user) + ":" + perms[user_perms] + ",g:" + std::to_string(group) +
+           ":" + perms[group_perms] + ",m::" + perms[mask];
+  }
+  // The class the kernel puts `c` in, and the permissions it has there.
+  std::pair<const char*, unsigned> ClassOf(const PosixCaller& c) const {
+    if (c.uid == 0)
+      return {"root", 7};
+    if (c.uid == uid)
+      return {"owner", (mode >> 6) & 7};
+    if (acl && c.uid == user)
+      return {"named user", user_perms & mask};
+    auto holds = [&](unsigned g) {
+      return c.gid == g || std::find(c.groups.begin(), c.groups.end(), g) != c.groups.end();
+    };
+    const unsigned limit = acl ? mask : 7;
+    if (holds(gid) || (acl && holds(group))) {
+      const unsigned own = holds(gid) ? (mode >> 3) & 7 : 0;
+      const unsigned named = acl && holds(group) ? group_perms : 0;
+      return {"group class", (own | named) & limit};
+    }
+    return {"other", mode & 7};
+  }
+};
+
+// Makes `path` as `wanted` says; false when it cannot be made so here.
+bool MakeDirectory(const fs::path& path, const TrialDirectory& wanted, const fs::path& scratch) {
+  fs::create_directories(path);
+  if (::chown(path.c_str(), wanted.uid, wanted.gid) != 0 || ::chmod(path.c_str(), wanted.mode) != 0)
+    return false;
+  if (!wanted.acl)
+    return true;
+  return RunProcess({"/usr/bin/setfacl", "-n", "-m", wanted.AclText(), path.string()}, {}, scratch)
+             .status == 0;
+}
+
+// The cases the issue was found with: each answers as the kernel does.
+TEST_F(HostTest, AccessAnswersAsTheKernelForTheCasesOfTheIssue) {
+  if (const std::string why = WhyNotAsOtherUsers(); !why.empty())
+    GTEST_SKIP() << why;
+  struct Case {
+    const char* what;
+    TrialDirectory directory;
+    PosixCaller caller;
+    bool yes;
+  };
+  const Case cases[] = {
+      {"0777 with user:nobody:r-x, asked by nobody",
+       {0, 0, 0777, true, 65534, 5, 4245, 0, 7},
+       {65534, 65534, {}},
+       false},
+      {"0707 owned by 0:4242, asked by a member of 4242",
+       {0, 4242, 0707},
+       {4243, 4243, {4242}},
+       false},
+      {"0077, asked by its owner", {4244, 4244, 077}, {4244, 4244, {}}, false},
+      {"0600 (no search), asked by its owner", {4244, 4244, 0600}, {4244, 4244, {}}, false},
+      {"a named group limited by the mask",
+       {0, 0, 0770, true, 4247, 0, 4245, 7, 5},
+       {4246, 4246, {4245}},
+       false},
+      {"0770 with user:nobody:rwx, asked by nobody",
+       {0, 0, 0770, true, 65534, 7, 4245, 0, 7},
+       {65534, 65534, {}},
+       true},
+      {"0070, asked by a member of its group", {0, 4242, 070}, {4243, 4243, {4242}}, true},
+      {"0300 (write and search), asked by its owner", {4244, 4244, 0300}, {4244, 4244, {}}, true},
+  };
+  for (const Case& c : cases) {
+    const fs::path directory = dir_ / "case";
+    fs::remove_all(directory);
+    ASSERT_TRUE(MakeDirectory(directory, c.directory, dir_)) << c.what;
+    const HostRun run = RunWith(AsCaller(c.caller), {"access", directory.string() + "/"}, {});
+    EXPECT_EQ(run.status, c.yes ? 0 : 1) << c.what << "\n" << run.out << run.err;
+    EXPECT_EQ(KernelLetsCreate(c.caller, directory, dir_), c.yes) << c.what;
+  }
+  // A kernel file system: nothing is created there, not even by root.
+  if (fs::is_directory("/sys/kernel")) {
+    const HostRun root = Run({"access", "/sys/kernel/"});
+    EXPECT_EQ(root.status, 1) << root.out << root.err;
+    EXPECT_FALSE(KernelLetsCreate({0, 0, {}}, "/sys/kernel", dir_));
+  }
+}
+
+// Several hundred directories with a random owner, group, mode and, in half of them, a POSIX
+// ACL with a mask, each asked about by a random caller: Vortiss answers exactly as the kernel
+// lets that caller create a file. Some lie on a read-only mount, some are immutable or
+// append-only where the file system allows it.
+TEST_F(HostTest, RandomDirectoriesAnswerAsTheKernel) {
+  if (const std::string why = WhyNotAsOtherUsers(); !why.empty())
+    GTEST_SKIP() << why;
+  constexpr int kTrials = 320;
+  std::mt19937 random(20241208);
+  auto below = [&](unsigned n) {
+    return std::uniform_int_distribution<unsigned>(0, n - 1)(random);
+  };
+  const unsigned users[] = {0, 4301, 4302, 4303, 65534};
+  const unsigned groups[] = {0, 4401, 4402, 4403, 65534};
+
+  // A read-only mount, when this machine allows one: its directories are made first.
+  const fs::path mount_point = dir_ / "read-only";
+  fs::create_directories(mount_point);
+  const bool mounted = ::mount("vortiss", mount_point.c_str(), "tmpfs", 0, "mode=0755") == 0;
+
+  struct Trial {
+    fs::path path;
+    TrialDirectory directory;
+    PosixCaller caller;
+    bool read_only = false;
+    const char* flag = nullptr;  // chattr's +i or +a
+  };
+  std::vector<Trial> trials;
+  for (int i = 0; i < kTrials; ++i) {
+    Trial t;
+    t.read_only = mounted && below(10) == 0;
+    t.path = (t.read_only ? mount_point : dir_) / ("d" + std::to_string(i));
+    t.directory = {users[below(4)], groups[below(4)], below(01000)};
+    if (below(2) == 0) {
+      t.directory.acl = true;
+      t.directory.user = users[1 + below(3)];
+      t.directory.user_perms = below(8);
+      t.directory.group = groups[1 + below(3)];
+      t.directory.group_perms = below(8);
+      t.directory.mask = below(8);
+    }
+    t.caller.uid = below(12) == 0 ? 0 : users[1 + below(4)];
+    t.caller.gid = groups[1 + below(4)];
+    for (unsigned g : {4401u, 4402u, 4403u}) {
+      if (below(3) == 0)
+        t.caller.groups.push_back(g);
+    }
+    if (!t.read_only && below(16) == 0)
+      t.flag = below(2) ? "+i" : "+a";
+    ASSERT_TRUE(MakeDirectory(t.path, t.directory, dir_)) << t.path;
+    trials.push_back(t);
+  }
+  const bool read_only_mount = mounted && ::mount(nullptr, mount_point.c_str(), nullptr,
+                                                  MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+  int immutable = 0, append_only = 0;
+  for (Trial& t : trials) {
+    if (t.flag && RunProcess({"/usr/bin/chattr", t.flag, t.path.string()}, {}, dir_).status == 0)
+      ++(t.flag[1] == 'i' ? immutable : append_only);
+    else
+      t.flag = nullptr;
+  }
+
+  int agree = 0, yes = 0, acls = 0, masks = 0, read_only = 0, write_without_search = 0;
+  std::map<std::string, int> classes;
+  std::string disagreements;
+  for (const Trial& t : trials) {
+    const HostRun run = RunWith(AsCaller(t.caller), {"access", t.path.string() + "/"}, {});
+    const bool kernel = KernelLetsCreate(t.caller, t.path, dir_);
+    if ((run.status == 0 && kernel) || (run.status == 1 && !kernel))
+      ++agree;
+    else
+      disagreements += t.path.filename().string() + " as uid " + std::to_string(t.caller.uid) +
+                       ": vortiss " + std::to_string(run.status) + ", kernel " +
+                       (kernel ? "yes" : "no") + "\n";
+    const auto [name, perms] = t.directory.ClassOf(t.caller);
+    ++classes[name];
+    yes += kernel;
+    acls += t.directory.acl;
+    masks += t.directory.acl && t.directory.mask != 7;
+    read_only += t.read_only && read_only_mount;
+    write_without_search += (perms & 3) == 2;
+  }
+  for (const Trial& t : trials) {
+    if (t.flag)
+      RunProcess({"/usr/bin/chattr", t.flag[1] == 'i' ? "-i" : "-a", t.path.string()}, {}, dir_);
+  }
+  if (mounted)
+    ::umount2(mount_point.c_str(), MNT_DETACH);
+  std::cout << "[ trials   ] " << agree << " of " << trials.size() << " agree with the kernel ("
+            << yes << " yes); " << acls << " with an ACL, " << masks
+            << " of them with a mask below rwx;";
+  for (const auto& [name, count] : classes)
+    std::cout << " " << count << " " << name << ",";
+  std::cout << " " << write_without_search << " with write but no search, " << read_only
+            << " on a read-only mount, " << immutable << " immutable, " << append_only
+            << " append-only" << std::endl;
+  EXPECT_EQ(agree, static_cast<int>(trials.size())) << disagreements;
+}
+
+// A name that is not UTF-8 reaches its own directory, not a sibling whose name would decode
+// alike, and the trace prints it as the host holds it.
+TEST_F(HostTest, AccessReachesNamesThatAreNotUtf8) {
+  const fs::path own = dir_ / "d\xff";
+  const fs::path sibling = dir_ / "d\xef\xbf\xbd";
+  fs::create_directories(own);
+  fs::create_directories(sibling);
+  fs::permissions(dir_, fs::perms::all);
+  fs::permissions(sibling, fs::perms::all);
+  // Only the sibling is writable, for nobody when root runs this, else for the user.
+  const bool as_nobody = WhyNotAsOtherUsers().empty() && getpwuid(65534);
+  fs::permissions(own, as_nobody ? static_cast<fs::perms>(0755) : static_cast<fs::perms>(0555));
+  const std::vector<std::string> prefix =
+      as_nobody ? AsCaller({65534, 65534, {}}) : std::vector<std::string>();
+  const HostRun run = RunWith(prefix, {"access", own.string() + "/"}, {});
+  fs::permissions(own, fs::perms::all);
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("Attempting to create a new file - " + ZForm(own / "test.txt") + "\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(Lines(run.out).back(), "answer: no");
 }
 
 TEST_F(HostTest, LibraryExportsOnlyTheTwoChecks) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -483,13 +484,14 @@ TEST_F(standin_file_host, StoredDescriptorsLiveInTheAttribute) {
   const std::string host = (tree_.root() / "h/stored.txt").string();
   if (::setxattr(host.c_str(), "user.vortiss.probe", "1", 1, 0) != 0)
     GTEST_SKIP() << "no user extended attributes in " << tree_.root();
+  // The owner keeps all it had (OWNER RIGHTS), so that its mode lets it write the attribute.
+  const wchar_t* dacl = L"D:P(A;;FA;;;BA)(A;;FA;;;OW)(A;;FR;;;WD)";
   PSECURITY_DESCRIPTOR sd = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;BA)(A;;FR;;;WD)",
-                                                                   SDDL_REVISION_1, &sd, nullptr));
+  ASSERT_TRUE(
+      ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, &sd, nullptr));
   EXPECT_TRUE(SetFileSecurityW(Path(L"stored.txt").c_str(), DACL_SECURITY_INFORMATION, sd));
   LocalFree(sd);
-  EXPECT_EQ(FileSddl(Path(L"stored.txt").c_str(), DACL_SECURITY_INFORMATION),
-            L"D:P(A;;FA;;;BA)(A;;FR;;;WD)");
+  EXPECT_EQ(FileSddl(Path(L"stored.txt").c_str(), DACL_SECURITY_INFORMATION), dacl);
   EXPECT_GT(::getxattr(host.c_str(), standin::kDescriptorAttribute, nullptr, 0), 20);
 
   // Damaged bytes are refused, never read past their end.
@@ -504,6 +506,49 @@ TEST_F(standin_file_host, StoredDescriptorsLiveInTheAttribute) {
     ASSERT_EQ(::setxattr(host.c_str(), standin::kDescriptorAttribute, hostile[i], sizes[i], 0), 0);
     EXPECT_EQ(FileSddl(Path(L"stored.txt").c_str(), DACL_SECURITY_INFORMATION), L"error 1338");
   }
+}
+
+// Host names keep their bytes: a name that is not UTF-8 reaches its own entry and no other,
+// and a name Windows would trim is reached through "\\?\" exactly.
+TEST_F(standin_file_host, NamesReachTheirOwnEntry) {
+  for (const char* name : {"d\xff", "d\xef\xbf\xbd", "file.", "a\\b"})
+    tree_.File(std::string("h/") + name);
+  ::chmod((tree_.root() / "h/d\xff").c_str(), 0444);
+  const std::wstring verbatim = L"\\\\?\\" + base_;
+  constexpr DWORD kNone = INVALID_FILE_ATTRIBUTES;
+  const struct {
+    std::wstring path;
+    DWORD attributes;
+    DWORD error;
+  } cases[] = {
+      {base_ + L"d\xdcff", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY, 0},
+      {base_ + L"d\xfffd", FILE_ATTRIBUTE_ARCHIVE, 0},
+      {base_ + L"d\xdcfe", kNone, ERROR_FILE_NOT_FOUND},
+      {base_ + L"d\xd800", kNone, ERROR_INVALID_NAME},       // a surrogate no bytes give
+      {base_ + L"\xdcc3\xdca9", kNone, ERROR_INVALID_NAME},  // bytes that read back as "é"
+      {verbatim + L"file.", FILE_ATTRIBUTE_ARCHIVE, 0},
+      {base_ + L"file.", kNone, ERROR_FILE_NOT_FOUND},            // trimmed to "file"
+      {verbatim + L"dir\\..\\file.", kNone, ERROR_INVALID_NAME},  // ".." names nothing here
+      {verbatim + L"dir/x", kNone, ERROR_INVALID_NAME},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(standin::WideToUtf8(c.path));
+    SetLastError(kSentinelError);
+    EXPECT_EQ(GetFileAttributesW(c.path.c_str()), c.attributes);
+    EXPECT_EQ(GetLastError(), c.error ? c.error : kSentinelError);
+  }
+  // A listing gives each name as it is, and none that Windows cannot spell.
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((base_ + L"*").c_str(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do
+    names.emplace_back(data.cFileName);
+  while (FindNextFileW(find, &data));
+  FindClose(find);
+  for (const wchar_t* name : {L"d\xdcff", L"d\xfffd", L"file."})
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end());
+  EXPECT_EQ(std::find(names.begin(), names.end(), L"a\\b"), names.end());
 }
 
 TEST_F(standin_file_host, CreationIsTheHostsOwn) {

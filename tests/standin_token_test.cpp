@@ -7,6 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
+#include "platform/standin/machine/machine.h"
+#include "platform/standin/profile/host_ids.h"
+#include "platform/standin/profile/profile.h"
 #include "tests/standin_contract.h"
 
 namespace {
@@ -507,6 +512,38 @@ TEST_F(standin_token, EachTokenHasItsOwnId) {
   EXPECT_NE(id(process).LowPart, id(copy).LowPart) << "a duplicate is a new token";
   for (HANDLE h : {process, again, copy})
     CloseHandle(h);
+}
+
+// On the host the token holds the groups the kernel gives the process, by the host's SID
+// scheme, instead of the computer's groups whose member lists name the user.
+TEST_F(standin_token, HostTokenHoldsTheKernelsGroups) {
+  standin::MachineDescription description =
+      standin::ParseProfile(MachineProfile("bob"), std::filesystem::current_path());
+  description.token_gids = std::vector<std::uint32_t>{4242, 7};
+  standin::InstallMachine(description);
+  const standin::SidValue machine = standin::CurrentMachine()->accounts().machine_sid();
+  HANDLE token = OpenProcessTokenOrFail();
+  const auto groups = Groups(token);
+  CloseHandle(token);
+  for (const std::uint32_t gid : {4242u, 7u}) {
+    const auto it = groups.find(standin::HostGroupSid(machine, gid).ToString());
+    ASSERT_NE(it, groups.end()) << gid;
+    EXPECT_EQ(it->second, kEnabled);
+  }
+  EXPECT_EQ(groups.count(SidOf(L"WS01\\Helpdesk")), 0u);
+  EXPECT_EQ(groups.count(SidOf(L"BUILTIN\\Users")), 1u);
+
+  // The host mirror itself: the process's effective and supplementary groups.
+  standin::InstallMachine(standin::HostMirrorDescription());
+  const standin::SidValue host = standin::CurrentMachine()->accounts().machine_sid();
+  token = OpenProcessTokenOrFail();
+  const auto held = Groups(token);
+  CloseHandle(token);
+  std::vector<gid_t> gids(static_cast<size_t>(getgroups(0, nullptr)));
+  gids.resize(static_cast<size_t>(getgroups(static_cast<int>(gids.size()), gids.data())));
+  gids.push_back(getegid());
+  for (const gid_t gid : gids)
+    EXPECT_EQ(held.count(standin::HostGroupSid(host, gid).ToString()), 1u) << gid;
 }
 
 TEST_F(standin_token, LinkedTokenIsTheFullHalfOfAFilteredLogon) {

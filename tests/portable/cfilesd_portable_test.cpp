@@ -42,6 +42,15 @@ NamedDacl ReadNamedDacl(const std::wstring& path) {
   return result;
 }
 
+// The process's own user, which keeps full access to what a test secures, so that it can read
+// back what it wrote whoever runs it: on the host the kernel holds a caller to the DACL.
+CSid ProcessUser() {
+  PSID sid = nullptr;
+  ConvertStringSidToSidW(portable::ProcessUserSidText().c_str(), &sid);
+  vortiss::ScopedLocal<void> owned(sid);
+  return CSid(sid, std::wstring());
+}
+
 // Wine 8.0 as Debian builds it keeps no file descriptor: SetFileSecurityW succeeds, but only
 // the Unix mode bits follow it, and GetFileSecurityW answers with a DACL made from them.
 constexpr char kWineKeepsNoFileDescriptor[] =
@@ -103,8 +112,10 @@ TEST(CFileSDPortable, NewFileInheritsTheDirectorysEntries) {
   CFileSD sd(scratch.path());
   ASSERT_TRUE(sd.IsValid());
   CSid everyone(L"Everyone", std::wstring());
+  CSid user = ProcessUser();
   sd.RevokeAllAllowances();
   ASSERT_EQ(sd.AllowAccess(&everyone, FILE_GENERIC_READ), 0);
+  ASSERT_EQ(sd.AllowAccess(&user, FILE_GENERIC_READ | FILE_GENERIC_WRITE), 0);
   ASSERT_EQ(sd.SecureObject(false), 0);
 
   const std::wstring file = scratch.path() + L"\\child.txt";
@@ -112,8 +123,9 @@ TEST(CFileSDPortable, NewFileInheritsTheDirectorysEntries) {
   const CFileSD child(file);
   ASSERT_TRUE(child.IsValid()) << child.GetLastError();
   EXPECT_TRUE(child.IsAllowed(&everyone));
-  // A file's inherited entry keeps neither inheritance flag and is marked inherited.
-  EXPECT_EQ(ReadNamedDacl(file).sddl, L"D:AI(A;ID;FR;;;WD)");
+  // A file's inherited entries keep neither inheritance flag and are marked inherited.
+  EXPECT_EQ(ReadNamedDacl(file).sddl,
+            L"D:AI(A;ID;FR;;;WD)(A;ID;0x12019f;;;" + portable::ProcessUserSidText() + L")");
 }
 
 TEST(CFileSDPortable, CopyBoundToAnotherPathWritesThere) {
@@ -129,6 +141,8 @@ TEST(CFileSDPortable, CopyBoundToAnotherPathWritesThere) {
   ASSERT_EQ(source.DenyAccess(&everyone, FILE_WRITE_DATA), 0);
   CSid system{std::wstring(), std::wstring()};
   ASSERT_EQ(source.AllowAccess(&system, FILE_ALL_ACCESS), 0);
+  CSid user = ProcessUser();
+  ASSERT_EQ(source.AllowAccess(&user, FILE_ALL_ACCESS), 0);
 
   CFileSD target(source, file);
   ASSERT_EQ(target.SecureObject(false), 0);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -65,4 +66,38 @@ std::string ReadFile(const fs::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::vector<std::string> AsCaller(const PosixCaller& caller) {
+  std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(caller.uid),
+                                   "--regid=" + std::to_string(caller.gid)};
+  if (caller.groups.empty()) {
+    argv.push_back("--clear-groups");
+  } else {
+    std::string list;
+    for (const unsigned g : caller.groups)
+      list += (list.empty() ? "" : ",") + std::to_string(g);
+    argv.push_back("--groups=" + list);
+  }
+  return argv;
+}
+
+bool KernelLetsCreate(const PosixCaller& caller,
+                      const fs::path& directory,
+                      const fs::path& scratch) {
+  std::vector<std::string> argv = AsCaller(caller);
+  const fs::path made = directory / "made-by-touch";
+  argv.insert(argv.end(), {"/usr/bin/touch", made.string()});
+  const HostRun run = RunProcess(argv, {}, scratch);
+  std::error_code ec;
+  fs::remove(made, ec);
+  return run.status == 0;
+}
+
+std::string WhyNotAsOtherUsers() {
+  if (::geteuid() != 0)
+    return "needs root to run programs as other users";
+  if (!fs::exists("/usr/bin/setpriv"))
+    return "needs setpriv (util-linux) to run programs as other users";
+  return "";
 }

@@ -19,3 +19,22 @@ HostRun RunProcess(const std::vector<std::string>& argv,
                    const std::filesystem::path& scratch);
 
 std::string ReadFile(const std::filesystem::path& path);
+
+// A POSIX identity that a program runs as, through setpriv.
+struct PosixCaller {
+  unsigned uid = 0;
+  unsigned gid = 0;
+  std::vector<unsigned> groups;  // supplementary
+};
+
+// The argv prefix that runs a program as `caller`.
+std::vector<std::string> AsCaller(const PosixCaller& caller);
+
+// What the kernel answers: may `caller` create a file in `directory`? (touch, run as the caller)
+bool KernelLetsCreate(const PosixCaller& caller,
+                      const std::filesystem::path& directory,
+                      const std::filesystem::path& scratch);
+
+// Why programs cannot be run as other users here (root and setpriv are needed); empty when
+// they can.
+std::string WhyNotAsOtherUsers();

@@ -202,6 +202,11 @@ void AccountDatabase::AddLocalUsers(const MachineDescription& description) {
     if (u.rid && !rids.Reserve(*u.rid))
       throw ProfileError(key, "rid " + std::to_string(*u.rid) + " is already in use");
   }
+  for (const auto& g : description.groups) {
+    if (g.rid && !rids.Reserve(*g.rid))
+      throw ProfileError("groups." + Narrow(g.name),
+                         "rid " + std::to_string(*g.rid) + " is already in use");
+  }
   auto add_user = [&](const std::wstring& name, DWORD rid) {
     Add(MakeAccount(machine_sid_.Child(rid), name, computer_, SidTypeUser, AccountHome::kLocal));
   };
@@ -224,8 +229,8 @@ void AccountDatabase::AddLocalUsers(const MachineDescription& description) {
     for (const auto& a : kBuiltinAliases)
       builtin = builtin || NamesEqual(g.name, a.name);
     if (!builtin) {
-      Add(MakeAccount(machine_sid_.Child(rids.Next()), g.name, computer_, SidTypeAlias,
-                      AccountHome::kLocal));
+      Add(MakeAccount(machine_sid_.Child(g.rid ? *g.rid : rids.Next()), g.name, computer_,
+                      SidTypeAlias, AccountHome::kLocal));
     }
   }
 }

@@ -8,8 +8,16 @@ namespace standin {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+// Where the bytes that are no part of valid UTF-8 go: U+DC80 for 0x80 to U+DCFF for 0xFF.
+constexpr char32_t kEscapeBase = 0xDC00;
+constexpr char32_t kFirstEscape = 0xDC80;
+constexpr char32_t kLastEscape = 0xDCFF;
 
 void AppendUtf8(std::string& out, char32_t c) {
+  if (c >= kFirstEscape && c <= kLastEscape) {
+    out += static_cast<char>(c - kEscapeBase);
+    return;
+  }
   if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
     c = kReplacement;
   if (c < 0x80) {
@@ -61,7 +69,7 @@ std::wstring Utf8ToWide(std::string_view text) {
     } else if ((b & 0xF8) == 0xF0) {
       extra = 3, c = b & 0x07, min = 0x10000;
     } else {
-      AppendWide(out, kReplacement);
+      AppendWide(out, kEscapeBase + b);
       ++i;
       continue;
     }
@@ -72,8 +80,9 @@ std::wstring Utf8ToWide(std::string_view text) {
       c = (c << 6) | (static_cast<unsigned char>(text[i + j]) & 0x3F);
     }
     if (j <= extra || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      AppendWide(out, kReplacement);
-      i += j;
+      // Only the first byte is escaped; the reading starts again at the next one.
+      AppendWide(out, kEscapeBase + b);
+      ++i;
       continue;
     }
     AppendWide(out, c);
@@ -99,6 +108,15 @@ std::string WideToUtf8(std::wstring_view text) {
     AppendUtf8(out, c);
   }
   return out;
+}
+
+std::optional<std::string> HostBytes(std::wstring_view text) {
+  if (text.find(L'\0') != std::wstring_view::npos)
+    return std::nullopt;
+  std::string bytes = WideToUtf8(text);
+  if (Utf8ToWide(bytes) != text)
+    return std::nullopt;
+  return bytes;
 }
 
 bool NamesEqual(std::wstring_view a, std::wstring_view b) {

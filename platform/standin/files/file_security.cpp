@@ -51,8 +51,9 @@ class FileTree {
   DWORD Read(const FileObject& object, OwnedDescriptor& sd) const {
     return files_.store().Read(object.path, object.where, sd);
   }
+  // What a directory passes on may narrow what an entry's mode and ACL allow, never widen it.
   DWORD Write(const FileObject& object, const OwnedDescriptor& sd) const {
-    return files_.store().Write(object.path, object.where, sd);
+    return files_.store().Write(object.path, object.where, sd, PosixWrite::kNarrowOnly);
   }
   // Files have no transactions: what cannot be read or written is passed over.
   bool StopOnError() const { return false; }
@@ -141,12 +142,15 @@ DWORD WriteFileSecurity(FileSystem& files,
     return files.store().Write(object.path, object.where, sd);
   }
 
+  // On the host only a directory that holds a descriptor of its own passes entries on: mode
+  // bits and ACLs are no entries to inherit.
   AceList parent_dacl;
   bool has_parent = false;
   if (!object.path.is_root()) {
     const HostLocation parent_where{object.where.host.parent_path(), true, true};
     OwnedDescriptor parent;
-    if (files.store().Read(object.path.parent(), parent_where, parent) == ERROR_SUCCESS) {
+    if ((!files.host_mirror() || files.store().HoldsStored(parent_where)) &&
+        files.store().Read(object.path.parent(), parent_where, parent) == ERROR_SUCCESS) {
       parent_dacl = DaclEntries(parent);
       has_parent = true;
     }

@@ -1,6 +1,5 @@
 #include "platform/standin/files/file_security_store.h"
 
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include "platform/standin/core/ace_list.h"
 #include "platform/standin/core/sddl_conversion.h"
 #include "platform/standin/core/text.h"
+#include "platform/standin/files/host_descriptors.h"
 #include "platform/standin/object_security/inheritance.h"
 
 namespace standin {
@@ -85,30 +85,13 @@ OwnedDescriptor FileSecurityStore::Unsecured() {
 }
 
 SidValue FileSecurityStore::OwnerOf(uid_t uid) const {
-  if (!host_mirror_) {
-    // On a profile machine the process's own files belong to its user.
-    if (uid == ::geteuid())
-      return process_user_;
-  } else {
-    // The host mirror gives each passwd user the RID 1000 + 2 * uid.
-    const SidValue sid = accounts_.machine_sid().Child(1000 + 2 * static_cast<DWORD>(uid));
-    if (accounts_.FindBySid(sid, LookupSite{}))
-      return sid;
-  }
+  // On a profile machine the process's own files belong to its user.
+  if (uid == ::geteuid())
+    return process_user_;
   return SidValue(kUnixAuthority, {1, static_cast<DWORD>(uid)});
 }
 
 SidValue FileSecurityStore::GroupOf(gid_t gid) const {
-  if (host_mirror_) {
-    if (const group* gr = ::getgrgid(gid)) {
-      const std::wstring name = accounts_.computer() + L"\\" + Utf8ToWide(gr->gr_name);
-      if (const auto index = accounts_.FindByName(name, LookupSite{})) {
-        const Account& a = accounts_.accounts()[*index];
-        if (a.use == SidTypeAlias && a.home == AccountHome::kLocal)
-          return a.sid;
-      }
-    }
-  }
   return SidValue(kUnixAuthority, {2, static_cast<DWORD>(gid)});
 }
 
@@ -133,8 +116,26 @@ DWORD FileSecurityStore::Derive(const HostLocation& where, OwnedDescriptor& sd) 
   return ERROR_SUCCESS;
 }
 
+DWORD FileSecurityStore::ReadStored(const HostLocation& where,
+                                    std::optional<OwnedDescriptor>& stored) const {
+  const ssize_t size = ::getxattr(where.host.c_str(), kDescriptorAttribute, nullptr, 0);
+  if (size <= 0)
+    return ERROR_SUCCESS;
+  std::vector<BYTE> bytes(static_cast<size_t>(size));
+  const ssize_t read =
+      ::getxattr(where.host.c_str(), kDescriptorAttribute, bytes.data(), bytes.size());
+  DescriptorParts parts;
+  // Stored bytes come from outside: checked within their own length before any use.
+  if (read <= 0 ||
+      ReadSelfRelative(bytes.data(), static_cast<size_t>(read), parts) != ERROR_SUCCESS)
+    return ERROR_INVALID_SECURITY_DESCR;
+  stored = OwnedDescriptor::From(parts);
+  return ERROR_SUCCESS;
+}
+
 bool FileSecurityStore::HoldsStored(const HostLocation& where) const {
-  return host_mirror_ && ::getxattr(where.host.c_str(), kDescriptorAttribute, nullptr, 0) > 0;
+  return host_mirror_ && ::getxattr(where.host.c_str(), kDescriptorAttribute, nullptr, 0) > 0 &&
+         HoldsFreshDescriptor(where.host);
 }
 
 DWORD FileSecurityStore::Read(const WindowsPath& path,
@@ -145,20 +146,10 @@ DWORD FileSecurityStore::Read(const WindowsPath& path,
     return ERROR_SUCCESS;
   }
   if (host_mirror_) {
-    const ssize_t size = ::getxattr(where.host.c_str(), kDescriptorAttribute, nullptr, 0);
-    if (size > 0) {
-      std::vector<BYTE> bytes(static_cast<size_t>(size));
-      const ssize_t read =
-          ::getxattr(where.host.c_str(), kDescriptorAttribute, bytes.data(), bytes.size());
-      DescriptorParts parts;
-      // Stored bytes come from outside: checked within their own length before any use.
-      if (read <= 0 ||
-          ReadSelfRelative(bytes.data(), static_cast<size_t>(read), parts) != ERROR_SUCCESS)
-        return ERROR_INVALID_SECURITY_DESCR;
-      sd = OwnedDescriptor::From(parts);
-      return ERROR_SUCCESS;
-    }
-    return Derive(where, sd);
+    std::optional<OwnedDescriptor> stored;
+    if (const DWORD error = ReadStored(where, stored))
+      return error;
+    return ReadHostDescriptor(where.host, stored ? &*stored : nullptr, accounts_.machine_sid(), sd);
   }
 
   std::lock_guard lock(mutex_);
@@ -198,14 +189,17 @@ DWORD FileSecurityStore::Read(const WindowsPath& path,
 
 DWORD FileSecurityStore::Write(const WindowsPath& path,
                                const HostLocation& where,
-                               const OwnedDescriptor& sd) {
+                               const OwnedDescriptor& sd,
+                               PosixWrite scope) {
   if (!path.volume->keeps_security())
     return ERROR_NO_SECURITY_ON_OBJECT;
   if (host_mirror_) {
-    const std::vector<BYTE> bytes = sd.SelfRelative();
-    if (::setxattr(where.host.c_str(), kDescriptorAttribute, bytes.data(), bytes.size(), 0) == 0)
-      return ERROR_SUCCESS;
-    return (errno == ENOTSUP || errno == EOPNOTSUPP) ? ERROR_NOT_SUPPORTED : ERROR_ACCESS_DENIED;
+    // Damaged stored bytes are written over.
+    std::optional<OwnedDescriptor> stored;
+    if (ReadStored(where, stored) != ERROR_SUCCESS)
+      stored.reset();
+    return WriteHostDescriptor(where.host, stored ? &*stored : nullptr, sd, scope,
+                               accounts_.machine_sid());
   }
   std::lock_guard lock(mutex_);
   entries_[path.key()] = sd;

@@ -1,16 +1,19 @@
 // The descriptors of files and directories. On a profile machine: the profile's `security`
 // entries and what the caller stored, in memory for the run; a file without an entry inherits
 // from its nearest ancestor that has one, as the platform's inheritance would have given it.
-// On the host mirror: the self-relative bytes in the extended attribute "user.vortiss.sd".
+// On the host mirror: what the kernel enforces, or the self-relative bytes in the extended
+// attribute "user.vortiss.sd" while they are fresh (see host_descriptors.h).
 // Anywhere else the descriptor is derived from the POSIX owner, group and mode bits.
 #pragma once
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/standin/accounts/account_database.h"
 #include "platform/standin/core/owned_descriptor.h"
+#include "platform/standin/files/host_descriptors.h"
 #include "platform/standin/files/volumes.h"
 
 namespace standin {
@@ -33,12 +36,16 @@ class FileSecurityStore {
   // stored bytes are damaged.
   DWORD Read(const WindowsPath& path, const HostLocation& where, OwnedDescriptor& sd) const;
 
-  // Stores a whole descriptor for an existing file or directory. Errors: ERROR_ACCESS_DENIED,
-  // ERROR_NOT_SUPPORTED from the host.
-  DWORD Write(const WindowsPath& path, const HostLocation& where, const OwnedDescriptor& sd);
+  // Stores a whole descriptor for an existing file or directory; on the host mirror `scope`
+  // says how far it reaches the mode and ACL. Errors: ERROR_ACCESS_DENIED, ERROR_INVALID_OWNER,
+  // ERROR_NOT_SUPPORTED and the others of the host.
+  DWORD Write(const WindowsPath& path,
+              const HostLocation& where,
+              const OwnedDescriptor& sd,
+              PosixWrite scope = PosixWrite::kWhole);
 
-  // On the host mirror: whether the entry holds a descriptor of its own (not one derived from
-  // its mode bits).
+  // On the host mirror: whether the entry holds a fresh descriptor of its own (not one derived
+  // from its mode and ACL).
   bool HoldsStored(const HostLocation& where) const;
 
   // Forgets what was stored for `path` and everything below it.
@@ -48,6 +55,10 @@ class FileSecurityStore {
   static OwnedDescriptor Unsecured();
 
  private:
+  // On the host mirror: the descriptor kept in the entry's attribute, if any. Errors:
+  // ERROR_INVALID_SECURITY_DESCR when its bytes are damaged.
+  DWORD ReadStored(const HostLocation& where, std::optional<OwnedDescriptor>& stored) const;
+  // A profile machine's descriptor of a file no entry covers, from its owner and mode bits.
   DWORD Derive(const HostLocation& where, OwnedDescriptor& sd) const;
   SidValue OwnerOf(uid_t uid) const;
   SidValue GroupOf(gid_t gid) const;

@@ -211,7 +211,7 @@ void FileSystem::SecureNewObject(const TokenData& token,
   // Nothing given and nothing inherited: the object keeps what its mode bits give.
   if (source == DaclSource::kDefault)
     return;
-  store_.Write(path, where, sd);
+  store_.Write(path, where, sd, PosixWrite::kNarrowOnly);
 }
 
 DWORD FileSystem::VolumeOfRoot(const wchar_t* root, const Volume*& volume) const {
@@ -452,8 +452,10 @@ DWORD FileSystem::List(std::wstring_view pattern,
     // The root of a drive has no entries for itself and its parent.
     if ((host_name == "." || host_name == "..") && directory.is_root())
       continue;
+    // A name with a backslash cannot be spelled on the platform: listed, it would be taken for
+    // a path and reach another entry.
     const std::wstring wide = Utf8ToWide(host_name);
-    if (!WildcardMatch(name_pattern, wide))
+    if (wide.find(L'\\') != std::wstring::npos || !WildcardMatch(name_pattern, wide))
       continue;
     struct stat st;
     if (::stat((where.host / host_name).c_str(), &st) != 0)

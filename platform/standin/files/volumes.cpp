@@ -52,10 +52,11 @@ bool IsDirectory(const std::filesystem::path& p) {
   return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The entry of `directory` named `name`: the exact name, else one that differs in case only.
+// The entry of `directory` named `exact` (host bytes): that very name, else the one entry that
+// differs from it in case only. Two such entries name nothing, so that neither is taken for the
+// other.
 std::optional<std::string> FindEntry(const std::filesystem::path& directory,
-                                     const std::wstring& name) {
-  const std::string exact = WideToUtf8(name);
+                                     const std::string& exact) {
   struct stat st;
   if (::lstat((directory / exact).c_str(), &st) == 0)
     return exact;
@@ -63,15 +64,16 @@ std::optional<std::string> FindEntry(const std::filesystem::path& directory,
   if (!dir)
     return std::nullopt;
   std::optional<std::string> found;
-  const std::wstring wanted = UpperCase(name);
+  size_t matches = 0;
+  const std::wstring wanted = UpperCase(Utf8ToWide(exact));
   while (dirent* entry = ::readdir(dir)) {
     if (UpperCase(Utf8ToWide(entry->d_name)) == wanted) {
       found = entry->d_name;
-      break;
+      ++matches;
     }
   }
   ::closedir(dir);
-  return found;
+  return matches == 1 ? found : std::nullopt;
 }
 
 }  // namespace
@@ -135,12 +137,17 @@ DWORD VolumeTable::Parse(std::wstring_view path,
   if (path.empty())
     return ERROR_PATH_NOT_FOUND;
   std::wstring text(path);
-  // "\\?\C:\x" and "\\.\C:\x" name the same file as "C:\x".
+  // "\\?\C:\x" is taken as it is written: only "\" separates, and no name is trimmed or stands
+  // for a directory, so that any name the file system holds can be reached.
+  const bool verbatim = text.rfind(L"\\\\?\\", 0) == 0;
+  // "\\.\C:\x" and "//?/C:/x" name the same file as "C:\x".
   if (text.size() >= 4 && IsSeparator(text[0]) && IsSeparator(text[1]) &&
       (text[2] == L'?' || text[2] == L'.') && IsSeparator(text[3]))
     text.erase(0, 4);
   else if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1]))
     return ERROR_BAD_NETPATH;
+  if (verbatim)
+    return ParseVerbatim(text, wildcards, out);
 
   const bool has_current = current_directory.size() >= 3;
   const wchar_t current_drive = has_current ? current_directory[0] : L'C';
@@ -200,6 +207,42 @@ DWORD VolumeTable::Parse(std::wstring_view path,
   return ERROR_SUCCESS;
 }
 
+DWORD VolumeTable::ParseVerbatim(std::wstring_view text, bool wildcards, WindowsPath& out) const {
+  if (text.size() < 2 || text[1] != L':' || !std::iswalpha(static_cast<wint_t>(text[0])))
+    return ERROR_INVALID_NAME;
+  const Volume* volume = Find(text[0]);
+  if (!volume)
+    return ERROR_PATH_NOT_FOUND;
+  text.remove_prefix(2);
+  WindowsPath result;
+  result.volume = volume;
+  result.trailing_separator = !text.empty() && text.back() == L'\\';
+  std::wstring current;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] != L'\\') {
+      current += text[i];
+    } else if (!current.empty()) {
+      result.components.push_back(std::move(current));
+      current.clear();
+    }
+  }
+  for (size_t i = 0; i < result.components.size(); ++i) {
+    const std::wstring& name = result.components[i];
+    const bool last = i + 1 == result.components.size();
+    // "." and ".." are no names here, and "/" no separator.
+    bool invalid = name == L"." || name == L"..";
+    for (wchar_t c : name)
+      invalid =
+          invalid || c == L'/' || IsReservedCharacter(c) || (IsWildcard(c) && !(wildcards && last));
+    if (invalid) {
+      result.invalid_component = i;
+      break;
+    }
+  }
+  out = std::move(result);
+  return ERROR_SUCCESS;
+}
+
 std::optional<std::wstring> VolumeTable::WindowsFormOf(const std::filesystem::path& host) const {
   const auto target = host.lexically_normal();
   const Volume* best = nullptr;
@@ -244,9 +287,11 @@ DWORD Locate(const WindowsPath& path, HostLocation& out) {
   std::filesystem::path host = path.volume->directory;
   const size_t n = path.components.size();
   for (size_t i = 0; i < n; ++i) {
-    if (i == path.invalid_component)
+    // A name no host bytes spell exactly names no entry at all.
+    const auto bytes = HostBytes(path.components[i]);
+    if (i == path.invalid_component || !bytes)
       return ERROR_INVALID_NAME;
-    const auto entry = FindEntry(host, path.components[i]);
+    const auto entry = FindEntry(host, *bytes);
     if (i + 1 < n) {
       if (!entry || !IsDirectory(host / *entry))
         return ERROR_PATH_NOT_FOUND;
@@ -254,7 +299,7 @@ DWORD Locate(const WindowsPath& path, HostLocation& out) {
       continue;
     }
     if (!entry) {
-      out = {host / WideToUtf8(path.components[i]), false, false};
+      out = {host / *bytes, false, false};
       return ERROR_SUCCESS;
     }
     host /= *entry;

@@ -51,7 +51,8 @@ class VolumeTable {
   // ERROR_PATH_NOT_FOUND (an empty path, an unknown drive), ERROR_BAD_NETPATH (a UNC path),
   // ERROR_INVALID_NAME (a drive that is not a letter). Wildcards are allowed in the last
   // component only when `wildcards` is set; any other bad character is recorded in
-  // `invalid_component` for the walk to report where the platform would.
+  // `invalid_component` for the walk to report where the platform would. A "\\?\" path is
+  // taken as it is written: no name trimmed, "." and ".." no directories, "/" no separator.
   DWORD Parse(std::wstring_view path,
               std::wstring_view current_directory,
               bool wildcards,
@@ -61,6 +62,9 @@ class VolumeTable {
   std::optional<std::wstring> WindowsFormOf(const std::filesystem::path& host) const;
 
  private:
+  // The rest of a "\\?\" path, which the platform hands to the file system as it is.
+  DWORD ParseVerbatim(std::wstring_view text, bool wildcards, WindowsPath& out) const;
+
   std::vector<Volume> volumes_;
 };
 

@@ -7,6 +7,7 @@
 #include "platform/standin/core/acl.h"
 
 #include "platform/standin/core/text.h"
+#include "platform/standin/profile/host_ids.h"
 
 namespace standin {
 
@@ -107,16 +108,26 @@ std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& des
   std::vector<size_t> logon = held;
   logon.push_back(interactive);
   logon.push_back(authenticated);
-  // Every local group that lists the user or one of the groups above.
+  // Every local group that lists the user or one of the groups above; on the host, the
+  // computer's own groups are those the kernel gives the process instead.
   for (size_t i = 0; i < accounts.size(); ++i) {
     const auto& a = accounts[i];
-    if (a.use != SidTypeAlias)
+    if (a.use != SidTypeAlias || (description.token_gids && a.home == AccountHome::kLocal))
       continue;
     for (size_t m : a.members) {
       if (std::find(logon.begin(), logon.end(), m) != logon.end()) {
         hold(i);
         break;
       }
+    }
+  }
+  if (description.token_gids) {
+    for (const std::uint32_t gid : *description.token_gids) {
+      const SidValue sid = HostGroupSid(db.machine_sid(), gid);
+      if (const size_t index = find_sid(sid); index < accounts.size())
+        hold(index);
+      else
+        token->groups.emplace_back(sid, kEnabledGroup);
     }
   }
   hold(interactive);

@@ -62,7 +62,8 @@ bool TokenIsMember(const TokenData& token, const SidValue& sid);
 
 // The process token of the machine `description` describes: its user, Everyone, the user's
 // domain groups, every local group that lists the user or one of those, INTERACTIVE and
-// Authenticated Users. An elevated token holds Administrators as a group that may own objects,
+// Authenticated Users; on the host, the groups of `token_gids` instead of the computer's groups
+// that list the user. An elevated token holds Administrators as a group that may own objects,
 // a filtered one for deny only. Privileges: SeChangeNotifyPrivilege enabled; for an elevated
 // administrator backup, restore, take-ownership and security, disabled; and those the
 // description gives the user or a group the token holds, disabled. Throws ProfileError when

@@ -8,20 +8,16 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "platform/standin/core/text.h"
+#include "platform/standin/profile/host_ids.h"
 #include "platform/standin/profile/profile.h"
 
 namespace standin {
 
 namespace {
-
-// Algorithmic user RIDs as Samba assigns them, clear of the built-in 500 and 501; groups take
-// the RIDs between them.
-DWORD UserRid(uid_t uid) {
-  return 1000 + 2 * static_cast<DWORD>(uid);
-}
 
 bool IsReservedName(const std::wstring& name) {
   static const wchar_t* const kReserved[] = {L"Administrator",
@@ -49,6 +45,22 @@ bool Usable(const std::wstring& name) {
   return !name.empty() && name.find(L'\\') == std::wstring::npos && name.size() < 256;
 }
 
+// The names of the computer's accounts, compared as the platform compares them.
+class NameTable {
+ public:
+  // Takes the first of `candidates` that is usable, not reserved and not yet taken.
+  std::optional<std::wstring> Take(std::initializer_list<std::wstring> candidates) {
+    for (const auto& name : candidates) {
+      if (Usable(name) && !IsReservedName(name) && taken_.insert(UpperCase(name)).second)
+        return name;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::set<std::wstring> taken_;
+};
+
 }  // namespace
 
 std::filesystem::path HostRegistryFile() {
@@ -73,32 +85,35 @@ MachineDescription HostMirrorDescription() {
   d.registry_database = HostRegistryFile();
   d.host_mirror = true;
 
+  // Every user and group takes the RID of the host's SID scheme; a name that cannot be used as
+  // it is gives way to one made from the id, so that each still resolves by name.
+  NameTable names;
   std::map<uid_t, std::wstring> user_names;
-  std::set<std::wstring> taken;  // upper-cased names of local accounts
   std::map<gid_t, std::vector<std::wstring>> primary_members;
   setpwent();
   while (passwd* pw = getpwent()) {
-    const std::wstring name = Utf8ToWide(pw->pw_name);
-    if (!Usable(name) || IsReservedName(name) || user_names.count(pw->pw_uid) ||
-        !taken.insert(UpperCase(name)).second)
+    const auto rid = HostUserRid(pw->pw_uid);
+    if (!rid || user_names.count(pw->pw_uid))
       continue;
-    user_names[pw->pw_uid] = name;
-    d.users.push_back({name, UserRid(pw->pw_uid)});
-    primary_members[pw->pw_gid].push_back(name);
+    const auto name = names.Take({Utf8ToWide(pw->pw_name), L"uid" + std::to_wstring(pw->pw_uid)});
+    if (!name)
+      continue;
+    user_names[pw->pw_uid] = *name;
+    d.users.push_back({*name, rid});
+    primary_members[pw->pw_gid].push_back(*name);
   }
   endpwent();
 
   const uid_t euid = geteuid();
   if (!user_names.count(euid)) {
     // A uid without a passwd entry still runs as an account of its own.
-    const std::wstring name = L"uid" + std::to_wstring(euid);
+    const std::wstring name = names.Take({L"uid" + std::to_wstring(euid)}).value_or(L"uid");
     user_names[euid] = name;
-    taken.insert(UpperCase(name));
-    d.users.push_back({name, UserRid(euid)});
+    d.users.push_back({name, HostUserRid(euid)});
   }
   d.user = d.computer + L"\\" + user_names[euid];
 
-  GroupDescription administrators{L"Administrators", {}};
+  GroupDescription administrators{L"Administrators", {}, std::nullopt};
   auto add_admin = [&](const std::wstring& name) {
     for (const auto& m : administrators.members) {
       if (m == name)
@@ -112,10 +127,9 @@ MachineDescription HostMirrorDescription() {
   std::set<std::wstring> user_set;
   for (const auto& [uid, name] : user_names)
     user_set.insert(name);
-  std::set<std::wstring> group_names;
+  std::set<gid_t> group_ids;
   setgrent();
   while (group* gr = getgrent()) {
-    const std::wstring name = Utf8ToWide(gr->gr_name);
     std::vector<std::wstring> members;
     for (char** m = gr->gr_mem; m && *m; ++m) {
       const std::wstring member = Utf8ToWide(*m);
@@ -129,12 +143,16 @@ MachineDescription HostMirrorDescription() {
       for (const auto& m : members)
         add_admin(m);
     }
-    // A group shares its name with a user as often as not; such a group, and one that would
-    // shadow a built-in name, is left out rather than refused.
-    if (!Usable(name) || IsReservedName(name) || taken.count(UpperCase(name)) ||
-        !group_names.insert(UpperCase(name)).second)
+    const auto rid = HostGroupRid(gr->gr_gid);
+    if (!rid || !group_ids.insert(gr->gr_gid).second)
       continue;
-    GroupDescription g{name, {}};
+    // A group shares its name with a user as often as not (a user's own group): such a group,
+    // and one that would shadow a built-in name, is told apart by its kind.
+    const std::wstring own = Utf8ToWide(gr->gr_name);
+    const auto name = names.Take({own, own + L" (group)", L"gid" + std::to_wstring(gr->gr_gid)});
+    if (!name)
+      continue;
+    GroupDescription g{*name, {}, rid};
     for (const auto& m : members) {
       if (std::find(g.members.begin(), g.members.end(), m) == g.members.end())
         g.members.push_back(m);
@@ -142,6 +160,28 @@ MachineDescription HostMirrorDescription() {
     d.groups.push_back(std::move(g));
   }
   endgrent();
+
+  // The token holds the groups the kernel gives this process, each of them an account.
+  std::vector<std::uint32_t> gids = {static_cast<std::uint32_t>(getegid())};
+  const int count = getgroups(0, nullptr);
+  if (count > 0) {
+    std::vector<gid_t> supplementary(static_cast<size_t>(count));
+    const int got = getgroups(count, supplementary.data());
+    for (int i = 0; i < got; ++i)
+      gids.push_back(supplementary[static_cast<size_t>(i)]);
+  }
+  std::vector<std::uint32_t> held;
+  for (const std::uint32_t gid : gids) {
+    if (std::find(held.begin(), held.end(), gid) != held.end())
+      continue;
+    held.push_back(gid);
+    const auto rid = HostGroupRid(gid);
+    if (rid && group_ids.insert(gid).second) {
+      if (const auto name = names.Take({L"gid" + std::to_wstring(gid)}))
+        d.groups.push_back({*name, {}, rid});
+    }
+  }
+  d.token_gids = std::move(held);
   d.groups.insert(d.groups.begin(), std::move(administrators));
   return d;
 }

@@ -2,6 +2,7 @@
 // (JSON) and the host mirror are read into it; tests write it directly.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -33,6 +34,7 @@ struct UserDescription {
 struct GroupDescription {
   std::wstring name;
   std::vector<std::wstring> members;
+  std::optional<DWORD> rid = std::nullopt;  // a local group's RID; the next free one when not given
 };
 
 struct DomainDescription {
@@ -108,6 +110,9 @@ struct MachineDescription {
   std::filesystem::path registry_database;
   // The host itself: file descriptors live with the files, and file operations are the host's.
   bool host_mirror = false;
+  // On the host: the gids the kernel gives the process. Its token then holds these groups (by
+  // the host's SID scheme) instead of the computer's groups whose member lists name the user.
+  std::optional<std::vector<std::uint32_t>> token_gids;
 };
 
 }  // namespace standin
