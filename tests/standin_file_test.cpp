@@ -3,7 +3,10 @@
 // descriptors; and the host mirror's descriptors in extended attributes and mode bits.
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -504,6 +507,68 @@ TEST_F(standin_file_host, StoredDescriptorsLiveInTheAttribute) {
     ASSERT_EQ(::setxattr(host.c_str(), standin::kDescriptorAttribute, hostile[i], sizes[i], 0), 0);
     EXPECT_EQ(FileSddl(Path(L"stored.txt").c_str(), DACL_SECURITY_INFORMATION), L"error 1338");
   }
+}
+
+// A stored descriptor that the host cannot take is refused with the code of the host's reason,
+// and the system has a text for each.
+TEST_F(standin_file_host, RefusedWritesSayWhy) {
+  ::mkfifo((tree_.root() / "h/fifo").c_str(), 0600);
+  // A DACL of 65,520 bytes makes a descriptor larger than any extended attribute may be.
+  std::vector<BYTE> huge(65520);
+  ASSERT_TRUE(InitializeAcl(reinterpret_cast<PACL>(huge.data()), static_cast<DWORD>(huge.size()),
+                            ACL_REVISION));
+  for (DWORD rid = 1000;; ++rid) {
+    const std::wstring sid = L"S-1-5-21-1-2-3-" + std::to_wstring(rid);
+    if (!AddAccessAllowedAce(reinterpret_cast<PACL>(huge.data()), ACL_REVISION, FILE_GENERIC_READ,
+                             SidBytes(sid.c_str()).data()))
+      break;
+  }
+  SECURITY_DESCRIPTOR big;
+  InitializeSecurityDescriptor(&big, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&big, TRUE, reinterpret_cast<PACL>(huge.data()), FALSE);
+  PSECURITY_DESCRIPTOR small = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:(A;;FA;;;BA)", SDDL_REVISION_1, &small, nullptr));
+  const std::wstring fifo = Path(L"fifo");
+  std::wstring read_only;
+  const std::filesystem::path mount = tree_.root() / "h/ro";
+  ::mkdir(mount.c_str(), 0755);
+  // A read-only file system, where root may mount one.
+  if (::geteuid() == 0 &&
+      std::system(("mount -t tmpfs tmpfs " + mount.string() + " 2>/dev/null && touch " +
+                   mount.string() + "/f && mount -o remount,ro " + mount.string())
+                      .c_str()) == 0)
+    read_only = Path(L"ro\\f");
+  struct Case {
+    std::wstring path;
+    PSECURITY_DESCRIPTOR sd;
+    DWORD error;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {fifo, small, ERROR_NOT_SUPPORTED, L"The request is not supported.\r\n"},
+      {L"Z:\\dev\\null", small, ERROR_NOT_SUPPORTED, L"The request is not supported.\r\n"},
+      {L"Z:\\proc\\version", small, ERROR_NOT_SUPPORTED, L"The request is not supported.\r\n"},
+      {Path(L"stored.txt"), &big, ERROR_EA_TABLE_FULL,
+       L"The extended attribute table file is full.\r\n"},
+      {read_only, small, ERROR_WRITE_PROTECT, L"The media is write protected.\r\n"},
+  };
+  for (const Case& c : cases) {
+    if (c.path.empty())
+      continue;  // no read-only mount here
+    SCOPED_TRACE(standin::WideToUtf8(c.path));
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(SetFileSecurityW(c.path.c_str(), DACL_SECURITY_INFORMATION, c.sd));
+    EXPECT_EQ(GetLastError(), c.error);
+    wchar_t text[128] = {};
+    EXPECT_GT(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             c.error, 0, text, 128, nullptr),
+              0u);
+    EXPECT_EQ(std::wstring(text), c.text);
+  }
+  LocalFree(small);
+  if (!read_only.empty())
+    std::system(("umount " + mount.string()).c_str());
 }
 
 TEST_F(standin_file_host, CreationIsTheHostsOwn) {

@@ -30,11 +30,11 @@ class FileSecurityStore {
                     SidValue process_user);
 
   // The descriptor of an existing file or directory. Errors: ERROR_INVALID_SECURITY_DESCR when
-  // stored bytes are damaged.
+  // stored bytes are damaged, the host's (HostError).
   DWORD Read(const WindowsPath& path, const HostLocation& where, OwnedDescriptor& sd) const;
 
-  // Stores a whole descriptor for an existing file or directory. Errors: ERROR_ACCESS_DENIED,
-  // ERROR_NOT_SUPPORTED from the host.
+  // Stores a whole descriptor for an existing file or directory. Errors: the host's
+  // (HostError): ERROR_EA_TABLE_FULL when it does not fit, ERROR_NOT_SUPPORTED on a special file.
   DWORD Write(const WindowsPath& path, const HostLocation& where, const OwnedDescriptor& sd);
 
   // On the host mirror: whether the entry holds a descriptor of its own (not one derived from

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/standin/core/text.h"
+#include "platform/standin/files/host_errors.h"
 #include "platform/standin/object_security/access_check.h"
 #include "platform/standin/object_security/object_security.h"
 
@@ -31,28 +32,6 @@ bool Compatible(ACCESS_MASK access, DWORD share, ACCESS_MASK held_access, DWORD 
 
 bool TakesPartInSharing(ACCESS_MASK access) {
   return access & (kReadAccess | kWriteAccess | DELETE);
-}
-
-// The platform's code for a host call that failed with `error`.
-DWORD HostError(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EEXIST:
-      return ERROR_FILE_EXISTS;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case ENOSPC:
-      return ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    default:
-      return ERROR_ACCESS_DENIED;
-  }
 }
 
 // 100-nanosecond intervals since 1601, as FILETIME counts them.
