@@ -1,6 +1,9 @@
 // End-to-end tests of the vortiss host: the program is run as a person runs it.
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -290,6 +293,69 @@ TEST_F(HostTest, AccessOnTheHostAnswersAsTheHostDoes) {
   const HostRun allowed = RunWith(as_nobody, {"access", open.string() + "/"}, {});
   EXPECT_EQ(allowed.status, 0) << allowed.out << allowed.err;
   EXPECT_TRUE(fs::is_empty(open));
+}
+
+// Waits up to ten seconds for `name` to leave the folder that `watch` watches.
+bool WaitForRemoval(int watch, const std::string& name) {
+  for (int waited = 0; waited < 100; ++waited) {
+    pollfd ready{watch, POLLIN, 0};
+    if (poll(&ready, 1, 100) <= 0)
+      continue;
+    alignas(inotify_event) char events[4096];
+    const ssize_t length = read(watch, events, sizeof events);
+    for (ssize_t at = 0; at < length;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+      if ((event->mask & IN_DELETE) && event->len && name == event->name)
+        return true;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  return false;
+}
+
+// The probe's file leaves the folder while the probe's handle holds it, and nothing removes a
+// name after that: a file that another process makes under the name meanwhile stays, however
+// long the probe's removal takes to return.
+TEST_F(HostTest, ProbeNeverRemovesAFileItDidNotCreate) {
+  const fs::path folder = dir_ / "probed";
+  const fs::path probe = folder / "test.txt";
+  const fs::path host_scratch = dir_ / "host";
+  fs::create_directories(folder);
+  fs::create_directories(host_scratch);
+  const std::vector<std::string> strace = {"/usr/bin/strace",
+                                           "-f",
+                                           "-qq",
+                                           "-o",
+                                           "/dev/null",
+                                           "-P",
+                                           probe.string(),
+                                           "-e",
+                                           "trace=unlink,unlinkat",
+                                           "-e",
+                                           "inject=unlink,unlinkat:delay_exit=2000000:when=1"};
+  if (!fs::exists(strace[0]) || RunWith(strace, {"--version"}, {}).status != 0)
+    GTEST_SKIP() << "needs strace, allowed to trace its child, to slow the removal down";
+
+  const int watch = inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_DELETE), 0);
+  std::vector<std::string> argv = strace;
+  argv.insert(argv.end(), {VORTISS_HOST, "access", (folder / "absent.txt").string()});
+  const pid_t host = StartProcess(argv, {"VORTISS_MACHINE", "VORTISS_DEBUG_LOG"}, host_scratch);
+  ASSERT_NE(host, 0);
+  const bool removed = WaitForRemoval(watch, "test.txt");
+  close(watch);
+  if (removed) {
+    const int mine = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    EXPECT_GE(mine, 0) << "the probe's name is still taken";
+    EXPECT_EQ(write(mine, "mine", 4), 4);
+    close(mine);
+  }
+  const HostRun run = FinishProcess(host, host_scratch);
+  ASSERT_TRUE(removed) << run.out << run.err;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out).back(), "answer: yes");
+  EXPECT_EQ(ReadFile(probe), "mine");
 }
 
 TEST_F(HostTest, AccessTakesPosixPathsInTheirZForm) {

@@ -218,12 +218,38 @@ TEST_F(standin_file, CreationDispositionsAndSharing) {
   EXPECT_FALSE(DeleteFileW(path));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
-  // Delete on close.
-  HANDLE temp = CreateFileW(L"C:\\open\\temp.txt", 3, 0, nullptr, CREATE_NEW,
-                            FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  // Delete on close: the name leaves the host at once, while the handle holds the file; until
+  // it closes, the name answers as a file that is to be deleted, and nothing may take it.
+  const wchar_t* temp_path = L"C:\\open\\temp.txt";
+  HANDLE temp =
+      CreateFileW(temp_path, 3, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   ASSERT_NE(temp, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(tree_.Exists("c/open/temp.txt"));
+  EXPECT_FALSE(tree_.Exists("c/open/temp.txt"));
+  struct Pending {
+    DWORD access;
+    DWORD disposition;
+    DWORD error;
+  };
+  for (const Pending& p : {Pending{3, CREATE_NEW, ERROR_FILE_EXISTS},
+                           Pending{GENERIC_READ, OPEN_EXISTING, ERROR_SHARING_VIOLATION},
+                           Pending{3, OPEN_ALWAYS, ERROR_SHARING_VIOLATION},
+                           Pending{0, OPEN_EXISTING, ERROR_ACCESS_DENIED}}) {
+    SetLastError(kSentinelError);
+    EXPECT_EQ(
+        CreateFileW(temp_path, p.access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, p.disposition, 0, nullptr),
+        INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), p.error) << p.disposition;
+  }
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(DeleteFileW(temp_path));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(tree_.Exists("c/open/temp.txt"));
   CloseHandle(temp);
+  HANDLE again =
+      CreateFileW(temp_path, 3, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  EXPECT_NE(again, INVALID_HANDLE_VALUE);
+  CloseHandle(again);
   EXPECT_FALSE(tree_.Exists("c/open/temp.txt"));
 
   // A directory opens only with backup semantics.

@@ -22,6 +22,9 @@ struct OpenFile {
   ACCESS_MASK access = 0;
   DWORD share = 0;
   bool delete_on_close = false;
+  // A delete-on-close file whose name left the host when it was opened: the handle holds the
+  // file, and closing it deletes it without reaching for the name again.
+  bool name_removed = false;
   int fd = -1;
 };
 
@@ -81,7 +84,8 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
              const OpenRequest& request,
              std::shared_ptr<OpenFile>& file,
              bool& existed);
-  // A handle was closed: forget it, and delete its file when it was opened for that.
+  // A handle was closed: forget it. A delete-on-close file went from its directory when it was
+  // opened, so closing the last handle deletes it.
   void Closed(const OpenFile& file);
 
   DWORD DeleteFile(std::wstring_view name, const TokenData& token);
@@ -106,6 +110,13 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
   // ERROR_SHARING_VIOLATION when an open of `host` with `access` and `share` conflicts with one
   // that is held.
   DWORD CheckSharing(const std::filesystem::path& host, ACCESS_MASK access, DWORD share) const;
+  // The answer for an open of `host`, which the host no longer has, while a delete-on-close
+  // handle holds the file that had that name: as the platform answers for a file that is to be
+  // deleted. ERROR_SUCCESS when no handle holds one.
+  DWORD CheckPendingDelete(const std::filesystem::path& host,
+                           ACCESS_MASK access,
+                           DWORD share,
+                           DWORD disposition) const;
   // Gives an object just created the descriptor the platform gives it: what `security` names
   // and what its directory passes on.
   void SecureNewObject(const TokenData& token,
