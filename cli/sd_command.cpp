@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <iostream>
 #include <memory>
+#include <new>
 
 #include "cli/console.h"
 #include "cli/rights.h"
@@ -297,6 +298,9 @@ int SdCommand::Run() const {
       if (options.command->parsed())
         return RunVerb(options);
     }
+  } catch (const std::bad_alloc&) {
+    std::wcerr << L"vortiss: out of memory" << std::endl;
+    return kFailed;
   } catch (const std::exception& e) {
     std::wcerr << L"vortiss: " << WideFromUtf8(e.what()) << std::endl;
     return kFailed;

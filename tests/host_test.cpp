@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -155,6 +156,55 @@ TEST_F(HostTest, RefusedProfileNamesTheKeyAndRunsNothing) {
   }
 }
 
+// Profiles of machines that cannot be, and files that are no profile: each is refused at once
+// (the watchdog only turns a hang into a failure), naming the key, quoting little of the input.
+TEST_F(HostTest, HostileProfilesAreRefusedAtOnce) {
+  const std::string deep_keys = [] {
+    std::string path = "HKLM";  // as JSON writes it: each backslash doubled
+    for (int i = 0; i < 20000; ++i)
+      path += "\\\\a";
+    return path;
+  }();
+  const std::string levels_600 = [] {
+    std::string path = "HKLM\\\\Software";
+    for (int i = 0; i < 599; ++i)
+      path += "\\\\level" + std::to_string(i);
+    return path;
+  }();
+  std::string huge_acl = "O:BAD:";
+  for (int i = 0; i < 6000; ++i)
+    huge_acl += "(A;;FA;;;BA)";
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    std::string profile;  // JSON, or "@" and a path
+    std::string key;
+  };
+  const Case cases[] = {
+      {R"({"users": ["a\u0000x"], "user": "a\u0000x"})", "users[0]"},
+      {R"({"groups": {"Help\u0007desk": []}})", "groups.Help\\u0007desk"},
+      {R"({"machine_sid": "S-1-5-21-1-2-3", "users": [{"name": "bob", "rid": 1005}],
+          "names": {"S-1-5-21-1-2-3-1005": "Administrator"}})",
+       "names.S-1-5-21-1-2-3-1005"},
+      {"@/dev/zero", "profile"},
+      {"@" + dir_.string(), "profile"},
+      {"@" + fifo.string(), "profile"},
+      {R"({"registry": {")" + deep_keys + R"(": {}}})", "registry.HKLM\\a\\a"},
+      {R"({"registry": {")" + levels_600 + R"(": {}}})", "registry.HKLM\\Software\\level0"},
+      {R"({"registry": {"HKLM\\)" + std::string(256, 'k') + R"(": {}}})", "registry.HKLM\\kkk"},
+      {R"({"security": {"C:\\Data": ")" + huge_acl + R"("}})", "security.C:\\Data"},
+  };
+  for (const Case& c : cases) {
+    const std::string path =
+        c.profile[0] == '@' ? c.profile.substr(1) : WriteProfile(c.profile).string();
+    const HostRun run = RunWith({"/usr/bin/timeout", "20"}, {"--machine", path, "admin"}, {});
+    EXPECT_EQ(run.status, 2) << c.key << ": " << run.err;
+    EXPECT_EQ(run.out, "") << c.key;
+    EXPECT_NE(run.err.find("refused: " + c.key), std::string::npos) << run.err;
+    EXPECT_LT(run.err.size(), 512u) << c.key;
+  }
+}
+
 TEST_F(HostTest, MissingProfileIsRefused) {
   const HostRun run = Run({"--machine", (dir_ / "absent.json").string(), "admin"});
   EXPECT_EQ(run.status, 2);
@@ -173,7 +223,13 @@ TEST_F(HostTest, ProfileFromTheEnvironmentIsCheckedToo) {
 
 TEST_F(HostTest, UsageErrors) {
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"bogus"}, {"admin", "extra"}, {"--machine"}, {"--no-such-option", "admin"}}) {
+           {},
+           {"bogus"},
+           {"admin", "extra"},
+           {"--machine"},
+           {"--no-such-option", "admin"},
+           {"--debug-log", dir_.string(), "admin"},
+           {"--debug-log", (dir_ / "absent" / "log").string(), "admin"}}) {
     const HostRun run = Run(args);
     EXPECT_EQ(run.status, 2) << (args.empty() ? "(no arguments)" : args[0]);
     EXPECT_EQ(run.out, "");

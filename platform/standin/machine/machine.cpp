@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <unistd.h>
 
 #include "platform/standin/core/text.h"
@@ -30,6 +31,11 @@ std::shared_ptr<Machine> LoadDefaultMachine() {
   } catch (const ProfileError& e) {
     std::fprintf(stderr, "vortiss: machine profile %s refused: %s\n",
                  profile && *profile ? profile : "(host)", e.what());
+    std::fflush(stderr);
+    _exit(2);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "vortiss: machine profile %s refused: out of memory while reading it\n",
+                 profile && *profile ? profile : "(host)");
     std::fflush(stderr);
     _exit(2);
   }

@@ -172,7 +172,7 @@ DWORD Registry::Open(const TokenData& token,
                [&](RegistryTransaction& tx, const std::vector<std::wstring>& components) {
                  std::wstring path = base;
                  for (const auto& c : components)
-                   path = ChildPath(path, c);
+                   AppendChild(path, c);
                  return OpenExisting(tx, token, path, desired, opened);
                });
 }
@@ -191,10 +191,12 @@ DWORD Registry::Create(const TokenData& token,
         std::wstring path = base;
         size_t existing = 0;
         for (; existing < components.size(); ++existing) {
-          const std::wstring child = ChildPath(path, components[existing]);
-          if (!tx.HasKey(child))
+          const size_t parent_length = path.size();
+          AppendChild(path, components[existing]);
+          if (!tx.HasKey(path)) {
+            path.resize(parent_length);
             break;
-          path = child;
+          }
         }
         if (existing == components.size()) {
           disposition = REG_OPENED_EXISTING_KEY;
@@ -217,7 +219,7 @@ DWORD Registry::Create(const TokenData& token,
                   NewKeyDescriptor(token, parent, last ? security : nullptr, created);
               made != ERROR_SUCCESS)
             return made;
-          path = ChildPath(path, components[i]);
+          AppendChild(path, components[i]);
           tx.PutKey(path, ParentPath(path), {components[i], created});
           parent = std::move(created);
         }
