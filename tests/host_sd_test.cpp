@@ -1,8 +1,11 @@
 // End-to-end tests of `vortiss sd`: the host is run as a person runs it, on a profile machine
 // and on the host mirror in a temporary directory.
+#include <pwd.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -88,13 +91,18 @@ class HostSdTest : public ::testing::Test {
     fs::remove_all(dir_, ec);
   }
 
-  // Runs the host with `args` on the host mirror, with the registry in this test's directory.
-  HostRun Run(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {VORTISS_HOST};
+  // Runs the host with `args` on the host mirror, with the registry in this test's directory;
+  // through `prefix` (a program and its arguments) when one is given, with its output in
+  // `scratch` (one folder for each run at a time).
+  HostRun Run(const std::vector<std::string>& args,
+              const std::vector<std::string>& prefix = {},
+              const fs::path& scratch = {}) {
+    std::vector<std::string> argv = prefix;
+    argv.push_back(VORTISS_HOST);
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProcess(
         argv, {"VORTISS_MACHINE", "VORTISS_DEBUG_LOG", "VORTISS_REGISTRY=" + registry_.string()},
-        dir_);
+        scratch.empty() ? dir_ : scratch);
   }
 
   // As Run, on the machine of kProfile, whose C: is a folder of this test's directory.
@@ -110,16 +118,17 @@ class HostSdTest : public ::testing::Test {
     return Run(args);
   }
 
-  // Stores `sddl` as a descriptor in the value `name` of HKCU\`subkey` in this test's host
-  // mirror registry, through the stand-in in this process.
+  // Stores `sddl` as a descriptor in the value `name` of `root`\`subkey` (HKCU unless given)
+  // in this test's host mirror registry, through the stand-in in this process.
   void StoreDescriptorValue(const std::wstring& subkey,
                             const std::wstring& name,
-                            const std::wstring& sddl) {
+                            const std::wstring& sddl,
+                            HKEY root = HKEY_CURRENT_USER) {
     setenv("VORTISS_REGISTRY", registry_.c_str(), 1);
     standin::InstallMachine(standin::HostMirrorDescription());
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ULONG length = 0;
@@ -427,6 +436,106 @@ TEST_F(HostSdTest, HostMirrorDirectoryPassesItsEntriesOn) {
   ASSERT_EQ(revoked.status, 0) << revoked.err;
   EXPECT_FALSE(holds_guests(folder / "top.txt"));
   EXPECT_FALSE(holds_guests(folder / "inner" / "deep.txt"));
+}
+
+// A reader of the registry does not wait while another process holds a write transaction.
+TEST_F(HostSdTest, RegistryReaderDoesNotWaitForAWriter) {
+  StoreDescriptorValue(L"Software\\VortissSd", L"Launch", L"O:BAG:SYD:(A;;FA;;;BA)");
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(registry_.c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer,
+                         "BEGIN IMMEDIATE; INSERT INTO reg_values VALUES('HELD', 'HELD', 'Held', "
+                         "3, x'00')",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  const auto start = std::chrono::steady_clock::now();
+  const HostRun shown = Run({"sd", "show", "--value", "HKCU\\Software\\VortissSd", "Launch"});
+  const auto waited = std::chrono::steady_clock::now() - start;
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(Parse(shown.out).sddl, "O:BAG:SYD:(A;;FA;;;BA)");
+  RecordProperty(
+      "reader_ms",
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()));
+}
+
+// A database the user may only read is read as it is, without a byte written.
+TEST_F(HostSdTest, ReadOnlyRegistryIsRead) {
+  if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv") || !getpwuid(65534))
+    GTEST_SKIP() << "needs root and setpriv to read root's database as nobody";
+  StoreDescriptorValue(L"Software\\VortissRo", L"Launch", L"O:BAG:SYD:(A;;FA;;;BA)",
+                       HKEY_LOCAL_MACHINE);
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(registry_, fs::perms::owner_read | fs::perms::owner_write |
+                                 fs::perms::group_read | fs::perms::others_read);
+  const std::string before = ReadFile(registry_);
+  const fs::path scratch = fs::temp_directory_path() / ("vortiss-ro-" + std::to_string(getpid()));
+  fs::create_directories(scratch);
+  fs::permissions(scratch, fs::perms::all);
+  const HostRun shown =
+      Run({"sd", "show", "--value", "HKLM\\Software\\VortissRo", "Launch"},
+          {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, scratch);
+  fs::remove_all(scratch);
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(Parse(shown.out).sddl, "O:BAG:SYD:(A;;FA;;;BA)");
+  EXPECT_EQ(ReadFile(registry_), before);
+}
+
+// A database that is damaged, or is no registry's, is reported with its path and SQLite's own
+// text, and left byte for byte as it was by a read and by an edit.
+TEST_F(HostSdTest, DamagedRegistryIsReportedAndLeftAlone) {
+  struct Case {
+    const char* what;
+    void (*make)(const fs::path&);
+    const char* sqlite_text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"garbage", [](const fs::path& db) { std::ofstream(db) << std::string(4096, 'x'); },
+       "file is not a database", "error 1009"},
+      {"a directory", [](const fs::path& db) { fs::create_directories(db); },
+       "unable to open database file", "error 1016"},
+      {"another program's",
+       [](const fs::path& db) {
+         sqlite3* other = nullptr;
+         sqlite3_open(db.c_str(), &other);
+         sqlite3_exec(other, "CREATE TABLE notes(text)", nullptr, nullptr, nullptr);
+         sqlite3_close(other);
+       },
+       "the database holds tables of another program", "error 1009"},
+      {"another layout",
+       [](const fs::path& db) {
+         sqlite3* other = nullptr;
+         sqlite3_open(db.c_str(), &other);
+         sqlite3_exec(other, "CREATE TABLE reg_keys(path); CREATE TABLE reg_values(key)", nullptr,
+                      nullptr, nullptr);
+         sqlite3_close(other);
+       },
+       "no such column", "error 1009"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(registry_);
+    c.make(registry_);
+    const std::string before = fs::is_directory(registry_) ? "" : ReadFile(registry_);
+    for (const char* verb : {"show", "grant"}) {
+      std::vector<std::string> args = {"sd", verb, "--key", "HKCU\\Software\\Any"};
+      if (std::string(verb) == "grant")
+        args.insert(args.end(), {"Guests", "KR"});
+      const HostRun run = Run(args);
+      EXPECT_EQ(run.status, 1) << verb;
+      EXPECT_NE(run.err.find("registry database " + registry_.string() + ": " + c.sqlite_text),
+                std::string::npos)
+          << verb << ": " << run.err;
+      EXPECT_NE(run.err.find(c.error), std::string::npos) << verb << ": " << run.err;
+    }
+    if (!fs::is_directory(registry_)) {
+      EXPECT_EQ(ReadFile(registry_), before);
+    }
+    EXPECT_FALSE(fs::exists(registry_.string() + "-wal"));
+  }
 }
 
 }  // namespace

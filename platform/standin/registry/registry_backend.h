@@ -50,13 +50,17 @@ class RegistryBackend {
  public:
   virtual ~RegistryBackend() = default;
   // Runs `body` as one transaction: kept when it returns ERROR_SUCCESS, undone otherwise.
-  // Storage failures give ERROR_REGISTRY_IO_FAILED.
+  // Storage failures give the registry's codes: ERROR_BADDB for a damaged store,
+  // ERROR_REGISTRY_IO_FAILED for one that cannot be read or written, ERROR_ACCESS_DENIED,
+  // ERROR_LOCK_VIOLATION, ERROR_DISK_FULL.
   virtual DWORD Run(bool write, const std::function<DWORD(RegistryTransaction&)>& body) = 0;
 };
 
 std::unique_ptr<RegistryBackend> MakeMemoryRegistry();
-// A database file shared by processes: WAL journal, synchronous FULL, every write in BEGIN
-// IMMEDIATE ... COMMIT, waiting for other writers. Opened on first use in each process.
+// A database file shared by processes: WAL journal, so that readers never wait for a writer;
+// synchronous FULL; every write in BEGIN IMMEDIATE ... COMMIT, waiting for other writers. Opened
+// on first use in each process, and written first by the first write. A failure is reported on
+// standard error with the database's path and SQLite's text; the call returns its code.
 std::unique_ptr<RegistryBackend> MakeSqliteRegistry(const std::filesystem::path& file);
 
 }  // namespace standin
