@@ -6,6 +6,7 @@
 #include <new>
 
 #include "cli/console.h"
+#include "cli/edit_lock.h"
 #include "cli/rights.h"
 #include "cli/windows_path.h"
 #include "security/scoped_platform.h"
@@ -209,6 +210,13 @@ int RunVerb(const SdCommand::VerbOptions& options) {
     mask = *rights;
   }
 
+  // Other editors of the target wait from this load to the store.
+  EditLock lock;
+  if (options.verb != Verb::kShow) {
+    const bool file = target.kind == Target::Kind::kFile;
+    if (const DWORD locked = file ? lock.LockFile(target.path) : lock.LockRegistry())
+      return Fail(L"cannot lock " + target.Describe() + L" for editing", locked);
+  }
   const std::unique_ptr<CSD> sd = target.Load();
   if (!sd->IsValid() || sd->GetLastError() != 0)
     return Fail(L"cannot read the descriptor of " + target.Describe(), sd->GetLastError());

@@ -365,6 +365,20 @@ DWORD FileSystem::CheckPendingDelete(const std::filesystem::path& host,
   return ERROR_SUCCESS;
 }
 
+DWORD FileSystem::LockForEdit(std::wstring_view name, HostLock& lock) const {
+  if (!host_mirror_)
+    return ERROR_SUCCESS;
+  WindowsPath path;
+  HostLocation where;
+  if (Resolve(name, false, path, where) != ERROR_SUCCESS || !where.exists ||
+      !path.volume->keeps_security())
+    return ERROR_SUCCESS;  // the edit fails on its own, and says why
+  struct stat st;
+  if (::stat(where.host.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+    return ERROR_SUCCESS;
+  return lock.Take(where.host, false);
+}
+
 DWORD FileSystem::DeleteFile(std::wstring_view name, const TokenData& token) {
   WindowsPath path;
   HostLocation where;

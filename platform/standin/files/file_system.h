@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/standin/files/file_security_store.h"
+#include "platform/standin/files/host_lock.h"
 #include "platform/standin/files/volumes.h"
 #include "platform/standin/identity/token.h"
 
@@ -87,6 +88,11 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
   // A handle was closed: forget it. A delete-on-close file went from its directory when it was
   // opened, so closing the last handle deletes it.
   void Closed(const OpenFile& file);
+
+  // The lock that an edit of the descriptor of `name` holds from its load to its store, so that
+  // editors in other processes take turns. Only the host mirror shares its descriptors with
+  // other processes; elsewhere, and for what holds no descriptor, nothing is locked.
+  DWORD LockForEdit(std::wstring_view name, HostLock& lock) const;
 
   DWORD DeleteFile(std::wstring_view name, const TokenData& token);
   DWORD CreateDirectory(std::wstring_view name,

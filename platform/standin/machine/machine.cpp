@@ -232,6 +232,14 @@ void CheckProfile(const std::filesystem::path& file) {
   Machine machine(LoadProfile(file));
 }
 
+DWORD LockFileForEdit(std::wstring_view path, HostLock& lock) {
+  return CurrentMachine()->files()->LockForEdit(path, lock);
+}
+
+DWORD LockRegistryForEdit(HostLock& lock) {
+  return CurrentMachine()->registry().LockForEdit(lock);
+}
+
 void SetMachineCurrentDirectory(std::wstring directory) {
   CurrentMachine()->files()->set_current_directory(std::move(directory));
 }

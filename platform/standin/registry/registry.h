@@ -87,6 +87,10 @@ class Registry {
                                    SECURITY_INFORMATION information,
                                    const OwnedDescriptor& given);
 
+  // The lock that an edit of a key's or value's descriptor holds from its load to its store,
+  // so that the host's editors take turns (see RegistryBackend::LockForEdit).
+  DWORD LockForEdit(HostLock& lock) { return backend_->LockForEdit(lock); }
+
   DWORD QueryValue(const std::wstring& path, std::wstring_view name, RegistryValue& value);
   DWORD SetValue(const std::wstring& path, const RegistryValue& value);
   DWORD DeleteValue(const std::wstring& path, std::wstring_view name);

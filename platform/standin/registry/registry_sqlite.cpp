@@ -257,6 +257,12 @@ class SqliteRegistry : public RegistryBackend {
       sqlite3_close(db_);
   }
 
+  DWORD LockForEdit(HostLock& lock) override {
+    std::error_code ignored;
+    std::filesystem::create_directories(file_.parent_path(), ignored);
+    return lock.Take(file_.string() + ".lock", true);
+  }
+
   DWORD Run(bool write, const std::function<DWORD(RegistryTransaction&)>& body) override {
     std::lock_guard lock(mutex_);
     try {
