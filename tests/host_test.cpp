@@ -22,6 +22,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -176,11 +182,21 @@ TEST_F(HostTest, HostileProfilesAreRefusedAtOnce) {
     huge_acl += "(A;;FA;;;BA)";
   const fs::path fifo = dir_ / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // 1.3 million users in 15.6 MB: more than the host may hold in 320 MiB of address space.
+  const fs::path crowd = dir_ / "crowd.json";
+  {
+    std::ofstream out(crowd);
+    out << R"({"users": [)";
+    for (int i = 0; i < 1300000; ++i)
+      out << (i ? ", " : "") << "\"u" << i << '"';
+    out << "]}";
+  }
   struct Case {
     std::string profile;  // JSON, or "@" and a path
     std::string key;
+    std::vector<std::string> limit = {};  // run under these limits
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {R"({"users": ["a\u0000x"], "user": "a\u0000x"})", "users[0]"},
       {R"({"groups": {"Help\u0007desk": []}})", "groups.Help\\u0007desk"},
       {R"({"machine_sid": "S-1-5-21-1-2-3", "users": [{"name": "bob", "rid": 1005}],
@@ -194,10 +210,18 @@ TEST_F(HostTest, HostileProfilesAreRefusedAtOnce) {
       {R"({"registry": {"HKLM\\)" + std::string(256, 'k') + R"(": {}}})", "registry.HKLM\\kkk"},
       {R"({"security": {"C:\\Data": ")" + huge_acl + R"("}})", "security.C:\\Data"},
   };
+  // The sanitizers' runtimes need more address space than the limits leave. Under the smaller
+  // one the reading fails before it starts, under the larger one in the midst of parsing.
+  for (const char* limit : {"--as=209715200", "--as=335544320"}) {
+    if (!kSanitized)
+      cases.push_back({"@" + crowd.string(), "out of memory", {"/usr/bin/prlimit", limit}});
+  }
   for (const Case& c : cases) {
     const std::string path =
         c.profile[0] == '@' ? c.profile.substr(1) : WriteProfile(c.profile).string();
-    const HostRun run = RunWith({"/usr/bin/timeout", "20"}, {"--machine", path, "admin"}, {});
+    std::vector<std::string> prefix = {"/usr/bin/timeout", "20"};
+    prefix.insert(prefix.end(), c.limit.begin(), c.limit.end());
+    const HostRun run = RunWith(prefix, {"--machine", path, "admin"}, {});
     EXPECT_EQ(run.status, 2) << c.key << ": " << run.err;
     EXPECT_EQ(run.out, "") << c.key;
     EXPECT_NE(run.err.find("refused: " + c.key), std::string::npos) << run.err;

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <new>
 
 #include <nlohmann/json.hpp>
 
@@ -278,6 +280,37 @@ std::vector<std::pair<DWORD, std::optional<std::wstring>>> Messages(const Json& 
   return messages;
 }
 
+std::atomic<char*> g_reserve{nullptr};
+
+// Gives the reserve back and fails the allocation that found no memory.
+void ReleaseReserve() {
+  delete[] g_reserve.exchange(nullptr);
+  throw std::bad_alloc();
+}
+
+// The parsed document frees itself with a stack that its destructor allocates, and an
+// allocation that fails in a destructor ends the process. While a profile is read, room for that
+// stack is put aside, and given back by the first allocation that finds no memory, so that the
+// document can be freed and the failure reported.
+class MemoryReserve {
+ public:
+  // A document takes at least two bytes of text a value, and the stack 16 bytes a value, twice
+  // over as it grows.
+  explicit MemoryReserve(size_t text_bytes) {
+    delete[] g_reserve.exchange(new char[16 * text_bytes + 65536]);
+    previous_ = std::set_new_handler(&ReleaseReserve);
+  }
+  ~MemoryReserve() {
+    std::set_new_handler(previous_);
+    delete[] g_reserve.exchange(nullptr);
+  }
+  MemoryReserve(const MemoryReserve&) = delete;
+  MemoryReserve& operator=(const MemoryReserve&) = delete;
+
+ private:
+  std::new_handler previous_ = nullptr;
+};
+
 // Profiles are small; anything larger is no machine anyone meant to describe.
 constexpr size_t kMaxProfileBytes = 16 * 1024 * 1024;
 
@@ -351,6 +384,7 @@ std::string ReadProfileText(const std::filesystem::path& file) {
 
 MachineDescription ParseProfile(std::string_view text,
                                 const std::filesystem::path& base_directory) {
+  const MemoryReserve reserve(text.size());
   Json root;
   try {
     root = Json::parse(text);
