@@ -108,7 +108,7 @@ Registry::Registry(const MachineDescription& description,
   if (!description.registry_database.empty()) {
     backend_ = MakeSqliteRegistry(description.registry_database);
     host_defaults_ = std::move(defaults);
-    return;  // the database is opened and seeded on first use
+    return;  // the database is opened on first use, and seeded by the first write
   }
   backend_ = MakeMemoryRegistry();
   const DWORD seeded = backend_->Run(
