@@ -14,9 +14,10 @@ constexpr DWORD kVolumeTextChars = 260;
 // The access asked for: read data and write data (on a directory: list it and add a file).
 constexpr DWORD kReadWriteData = FILE_READ_DATA | FILE_WRITE_DATA;
 const wchar_t kProbeName[] = L"test.txt";
-// Further names the probe may take when a file of the first name exists: the probe never opens
-// a file it did not create.
-constexpr int kProbeNames = 10;
+// The names the probe may take, test.txt then test-1.txt, test-2.txt, ...: one is taken when a
+// file of that name exists, since the probe never opens a file it did not create. Only a
+// directory that holds them all answers no for want of a free name.
+constexpr int kProbeNames = 65536;
 
 // The caller's token from GetUserToken, and the self-impersonation that comes with it; both
 // end on every path.
@@ -105,10 +106,10 @@ bool Probe(const std::wstring& directory) {
         continue;  // someone else's file: leave it and try another name
       return false;
     }
+    // Closing the handle removes the file; nothing reaches it by name again, since the name may
+    // by then be another process's file.
     vortiss::ScopedHandle file(created);
     std::wcout << L"File created, access allowed" << std::endl;
-    file.reset();
-    DeleteFileW(name.c_str());
     return true;
   }
   return false;

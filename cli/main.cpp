@@ -1,8 +1,10 @@
 // vortiss: asks the Vortiss library about the user this program runs as, and reports the answer;
 // shows and edits security descriptors through the class library.
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <sstream>
 #include <string>
 
@@ -14,6 +16,12 @@
 #include "cli/windows_path.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "platform/standin/machine/machine.h"
 #endif
 
@@ -75,12 +83,29 @@ bool PrepareEnvironment(const HostOptions& options) {
       std::wcerr << L"vortiss: machine profile " << WideFromUtf8(profile) << L" refused: "
                  << WideFromUtf8(e.what()) << std::endl;
       return false;
+    } catch (const std::bad_alloc&) {
+      std::wcerr << L"vortiss: machine profile " << WideFromUtf8(profile)
+                 << L" refused: out of memory while reading it" << std::endl;
+      return false;
     }
     setenv("VORTISS_MACHINE", absolute.c_str(), 1);
   }
   if (!options.debug_log.empty()) {
     std::error_code ec;
-    setenv("VORTISS_DEBUG_LOG", fs::absolute(options.debug_log, ec).c_str(), 1);
+    const fs::path absolute = fs::absolute(options.debug_log, ec);
+    // The log is opened as the library will open it, without waiting on a FIFO that nobody
+    // reads; a path it cannot append to is refused now rather than ignored later.
+    const int log =
+        ::open(absolute.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (ec || log < 0) {
+      const int error = ec ? ec.value() : errno;
+      std::wcerr << L"vortiss: cannot append the debugger output to "
+                 << WideFromUtf8(options.debug_log) << L": " << WideFromUtf8(std::strerror(error))
+                 << std::endl;
+      return false;
+    }
+    ::close(log);
+    setenv("VORTISS_DEBUG_LOG", absolute.c_str(), 1);
   }
   return true;
 #endif
@@ -111,11 +136,8 @@ int RunAdmin(const VortissLibrary& library) {
   return Answer(check());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  UseConsoleLocale();
-
+// The host's work; main reports what escapes it.
+int RunHost(int argc, char** argv) {
   CLI::App app{
       "Asks Windows security about the user this program runs as; shows and edits security "
       "descriptors."};
@@ -158,5 +180,20 @@ int main(int argc, char** argv) {
     return RunAdmin(library);
   if (access->parsed())
     return RunAccess(library, access_path);
+  return kUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  UseConsoleLocale();
+  // Nothing leaves the host as an exception: running out of memory is reported, as any refusal.
+  try {
+    return RunHost(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputws(L"vortiss: out of memory\n", stderr);
+  } catch (...) {
+    std::fputws(L"vortiss: stopped by an unexpected error\n", stderr);
+  }
   return kUsage;
 }

@@ -3,9 +3,11 @@
 #include <cwctype>
 #include <iostream>
 #include <memory>
+#include <new>
 
 #include "cli/console.h"
 #include "cli/dacl_edit.h"
+#include "cli/edit_lock.h"
 #include "cli/privileges.h"
 #include "cli/rights.h"
 #include "cli/windows_path.h"
@@ -524,6 +526,13 @@ int RunVerb(const SdCommand::VerbOptions& options) {
   }
   if (options.verb == Verb::kShow)
     return Show(target, options.sddl);
+
+  // Other editors of the target wait from this load to the store.
+  EditLock lock;
+  const DWORD locked =
+      target.kind == Target::Kind::kFile ? lock.LockFile(target.path) : lock.LockRegistry();
+  if (locked)
+    return Fail(L"cannot lock " + target.Describe() + L" for editing", locked);
   if (options.verb == Verb::kSet)
     return Set(target, options, WideFromUtf8(arguments[0]));
 
@@ -606,6 +615,9 @@ int SdCommand::Run() const {
       if (options.command->parsed())
         return RunVerb(options);
     }
+  } catch (const std::bad_alloc&) {
+    std::wcerr << L"vortiss: out of memory" << std::endl;
+    return kFailed;
   } catch (const std::exception& e) {
     std::wcerr << L"vortiss: " << WideFromUtf8(e.what()) << std::endl;
     return kFailed;

@@ -25,8 +25,14 @@ int CFileSD::Initialize() {
   if (GetFileSecurityW(strPath.c_str(), parts, nullptr, 0, &needed) != 1 &&
       ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     return FailLoad(static_cast<int>(::GetLastError()));
-  if (GetFileSecurityW(strPath.c_str(), parts, ReceiveSelfRelative(needed), needed, &needed) != 1)
-    return FailLoad(static_cast<int>(::GetLastError()));
+  // Another process may store a larger descriptor between the two calls: the second call then
+  // reports the new size, and is made again with it.
+  for (int attempt = 1;
+       GetFileSecurityW(strPath.c_str(), parts, ReceiveSelfRelative(needed), needed, &needed) != 1;
+       ++attempt) {
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || attempt == vortiss::kSizingAttempts)
+      return FailLoad(static_cast<int>(::GetLastError()));
+  }
   return LoadSelfRelative();
 }
 

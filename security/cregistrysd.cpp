@@ -46,9 +46,13 @@ int CRegistrySD::Initialize() {
   // Even success is a failure here: a descriptor cannot fit in no bytes.
   if (status != ERROR_INSUFFICIENT_BUFFER)
     return FailLoad(status);
-  status = RegGetKeySecurity(key.get(), parts, ReceiveSelfRelative(length), &length);
-  if (status != ERROR_SUCCESS)
-    return FailLoad(status);
+  // A descriptor stored in between may be larger: the call reports its size and is made again.
+  for (int attempt = 1; (status = RegGetKeySecurity(key.get(), parts, ReceiveSelfRelative(length),
+                                                    &length)) != ERROR_SUCCESS;
+       ++attempt) {
+    if (status != ERROR_INSUFFICIENT_BUFFER || attempt == vortiss::kSizingAttempts)
+      return FailLoad(status);
+  }
   key.reset();
   return LoadSelfRelative();
 }
@@ -137,8 +141,13 @@ int CEmbeddedRegistrySD::Initialize() {
     nLastError = status;
     return status;
   }
-  status = RegQueryValueExW(key.get(), strValueName.c_str(), nullptr, &dwValueType,
-                            ReceiveSelfRelative(length), &length);
+  // A value stored in between may be larger: the call reports its size and is made again.
+  for (int attempt = 1;
+       (status = RegQueryValueExW(key.get(), strValueName.c_str(), nullptr, &dwValueType,
+                                  ReceiveSelfRelative(length), &length)) == ERROR_MORE_DATA &&
+       attempt < vortiss::kSizingAttempts;
+       ++attempt) {
+  }
   if (status != ERROR_SUCCESS) {
     nLastError = status;
     delete[] pSelfRelativeSD;

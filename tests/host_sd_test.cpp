@@ -2,17 +2,22 @@
 // and on the host mirror in a temporary directory.
 #include <grp.h>
 #include <pwd.h>
+#include <sqlite3.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
+#include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -100,13 +105,18 @@ class HostSdTest : public ::testing::Test {
     fs::remove_all(dir_, ec);
   }
 
-  // Runs the host with `args` on the host mirror, with the registry in this test's directory.
-  HostRun Run(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {VORTISS_HOST};
+  // Runs the host with `args` on the host mirror, with the registry in this test's directory;
+  // through `prefix` (a program and its arguments) when one is given, with its output in
+  // `scratch` (one folder for each run at a time).
+  HostRun Run(const std::vector<std::string>& args,
+              const std::vector<std::string>& prefix = {},
+              const fs::path& scratch = {}) {
+    std::vector<std::string> argv = prefix;
+    argv.push_back(VORTISS_HOST);
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProcess(
         argv, {"VORTISS_MACHINE", "VORTISS_DEBUG_LOG", "VORTISS_REGISTRY=" + registry_.string()},
-        dir_);
+        scratch.empty() ? dir_ : scratch);
   }
 
   // As Run, on the machine of kProfile, whose C: is a folder of this test's directory; with
@@ -126,16 +136,17 @@ class HostSdTest : public ::testing::Test {
     return Run(args);
   }
 
-  // Stores `sddl` as a descriptor in the value `name` of HKCU\`subkey` in this test's host
-  // mirror registry, through the stand-in in this process.
+  // Stores `sddl` as a descriptor in the value `name` of `root`\`subkey` (HKCU unless given)
+  // in this test's host mirror registry, through the stand-in in this process.
   void StoreDescriptorValue(const std::wstring& subkey,
                             const std::wstring& name,
-                            const std::wstring& sddl) {
+                            const std::wstring& sddl,
+                            HKEY root = HKEY_CURRENT_USER) {
     setenv("VORTISS_REGISTRY", registry_.c_str(), 1);
     standin::InstallMachine(standin::HostMirrorDescription());
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ULONG length = 0;
@@ -920,6 +931,195 @@ TEST_F(HostSdTest, HostGroupsResolveBySidAndName) {
   // And by its name: an edit can name it.
   const HostRun edited = Run({"sd", "grant", file.string(), group, "FR"});
   EXPECT_EQ(edited.status, 0) << edited.err;
+}
+
+// The entries an edit printed, as the mask granted to each SDDL alias; 0 for one without.
+std::vector<unsigned long> Grants(const std::string& sddl,
+                                  const std::vector<std::string>& aliases) {
+  std::vector<unsigned long> masks(aliases.size(), 0);
+  for (size_t open = sddl.find('('); open != std::string::npos; open = sddl.find('(', open + 1)) {
+    std::vector<std::string> fields;
+    std::istringstream entry(sddl.substr(open + 1, sddl.find(')', open) - open - 1));
+    for (std::string field; std::getline(entry, field, ';');)
+      fields.push_back(field);
+    for (size_t i = 0; i < aliases.size(); ++i) {
+      if (fields.size() == 6 && fields[0] == "A" && fields[5] == aliases[i])
+        masks[i] = std::stoul(fields[2], nullptr, 16);
+    }
+  }
+  return masks;
+}
+
+// Four editors grant at once, a hundred rounds each, on one file and on one registry value,
+// while a reader shows it. Every descriptor an edit stored holds every grant acknowledged before
+// it (the stored descriptors form one chain), the last holds each editor's last grant, and every
+// read succeeds.
+TEST_F(HostSdTest, ConcurrentEditorsLoseNothing) {
+  constexpr int kRounds = 100;
+  const std::vector<std::string> accounts = {"Guests", "Power Users", "Backup Operators",
+                                             "Remote Desktop Users"};
+  const std::vector<std::string> aliases = {"BG", "PU", "BO", "RD"};
+  const fs::path file = dir_ / "shared.txt";
+  std::ofstream(file) << "x";
+  StoreDescriptorValue(L"Software\\VortissSd", L"Shared", L"O:BAG:SYD:(A;;FA;;;BA)");
+  const std::vector<std::vector<std::string>> targets = {
+      {file.string()}, {"--value", "HKCU\\Software\\VortissSd", "Shared"}};
+  for (const auto& target : targets) {
+    SCOPED_TRACE(target.back());
+    std::vector<std::vector<HostRun>> edits(accounts.size());
+    std::vector<HostRun> reads;
+    std::atomic<bool> editing{true};
+    std::vector<std::thread> editors;
+    for (size_t e = 0; e < accounts.size(); ++e) {
+      editors.emplace_back([&, e] {
+        const fs::path scratch = dir_ / ("editor" + std::to_string(e));
+        fs::create_directories(scratch);
+        for (int round = 1; round <= kRounds; ++round) {
+          std::vector<std::string> args = {"sd", "grant"};
+          args.insert(args.end(), target.begin(), target.end());
+          std::ostringstream mask;
+          mask << "0x" << std::hex << (round << 9);  // bits no SDDL name covers: printed in hex
+          args.insert(args.end(), {accounts[e], mask.str()});
+          edits[e].push_back(Run(args, {}, scratch));
+        }
+      });
+    }
+    std::thread reader([&] {
+      const fs::path scratch = dir_ / "reader";
+      fs::create_directories(scratch);
+      std::vector<std::string> show = {"sd", "show"};
+      show.insert(show.end(), target.begin(), target.end());
+      while (editing)
+        reads.push_back(Run(show, {}, scratch));
+    });
+    for (auto& editor : editors)
+      editor.join();
+    editing = false;
+    reader.join();
+
+    std::vector<std::vector<unsigned long>> stored;
+    for (size_t e = 0; e < edits.size(); ++e) {
+      for (size_t round = 0; round < edits[e].size(); ++round) {
+        const HostRun& run = edits[e][round];
+        ASSERT_EQ(run.status, 0) << accounts[e] << " round " << round + 1 << ": " << run.err;
+        stored.push_back(Grants(Parse(run.out).sddl, aliases));
+        EXPECT_EQ(stored.back()[e], (round + 1) << 9) << Parse(run.out).sddl;
+      }
+    }
+    std::sort(stored.begin(), stored.end(), [](const auto& a, const auto& b) {
+      return std::accumulate(a.begin(), a.end(), 0ul) < std::accumulate(b.begin(), b.end(), 0ul);
+    });
+    for (size_t i = 1; i < stored.size(); ++i) {
+      for (size_t e = 0; e < aliases.size(); ++e)
+        ASSERT_LE(stored[i - 1][e], stored[i][e]) << "an edit undid " << accounts[e] << "'s grant";
+    }
+    for (const HostRun& read : reads)
+      EXPECT_EQ(read.status, 0) << read.err;
+    std::vector<std::string> show = {"sd", "show"};
+    show.insert(show.end(), target.begin(), target.end());
+    EXPECT_EQ(Grants(Parse(Run(show).out).sddl, aliases),
+              std::vector<unsigned long>(aliases.size(), kRounds << 9));
+  }
+}
+
+// A reader of the registry does not wait while another process holds a write transaction.
+TEST_F(HostSdTest, RegistryReaderDoesNotWaitForAWriter) {
+  StoreDescriptorValue(L"Software\\VortissSd", L"Launch", L"O:BAG:SYD:(A;;FA;;;BA)");
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(registry_.c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer,
+                         "BEGIN IMMEDIATE; INSERT INTO reg_values VALUES('HELD', 'HELD', 'Held', "
+                         "3, x'00')",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  const auto start = std::chrono::steady_clock::now();
+  const HostRun shown = Run({"sd", "show", "--value", "HKCU\\Software\\VortissSd", "Launch"});
+  const auto waited = std::chrono::steady_clock::now() - start;
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(Parse(shown.out).sddl, "O:BAG:SYD:(A;;FA;;;BA)");
+  RecordProperty(
+      "reader_ms",
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()));
+}
+
+// A database the user may only read is read as it is, without a byte written.
+TEST_F(HostSdTest, ReadOnlyRegistryIsRead) {
+  if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv") || !getpwuid(65534))
+    GTEST_SKIP() << "needs root and setpriv to read root's database as nobody";
+  StoreDescriptorValue(L"Software\\VortissRo", L"Launch", L"O:BAG:SYD:(A;;FA;;;BA)",
+                       HKEY_LOCAL_MACHINE);
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(registry_, fs::perms::owner_read | fs::perms::owner_write |
+                                 fs::perms::group_read | fs::perms::others_read);
+  const std::string before = ReadFile(registry_);
+  const fs::path scratch = fs::temp_directory_path() / ("vortiss-ro-" + std::to_string(getpid()));
+  fs::create_directories(scratch);
+  fs::permissions(scratch, fs::perms::all);
+  const HostRun shown =
+      Run({"sd", "show", "--value", "HKLM\\Software\\VortissRo", "Launch"},
+          {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, scratch);
+  fs::remove_all(scratch);
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(Parse(shown.out).sddl, "O:BAG:SYD:(A;;FA;;;BA)");
+  EXPECT_EQ(ReadFile(registry_), before);
+}
+
+// A database that is damaged, or is no registry's, is reported with its path and SQLite's own
+// text, and left byte for byte as it was by a read and by an edit.
+TEST_F(HostSdTest, DamagedRegistryIsReportedAndLeftAlone) {
+  struct Case {
+    const char* what;
+    void (*make)(const fs::path&);
+    const char* sqlite_text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"garbage", [](const fs::path& db) { std::ofstream(db) << std::string(4096, 'x'); },
+       "file is not a database", "error 1009"},
+      {"a directory", [](const fs::path& db) { fs::create_directories(db); },
+       "unable to open database file", "error 1016"},
+      {"another program's",
+       [](const fs::path& db) {
+         sqlite3* other = nullptr;
+         sqlite3_open(db.c_str(), &other);
+         sqlite3_exec(other, "CREATE TABLE notes(text)", nullptr, nullptr, nullptr);
+         sqlite3_close(other);
+       },
+       "the database holds tables of another program", "error 1009"},
+      {"another layout",
+       [](const fs::path& db) {
+         sqlite3* other = nullptr;
+         sqlite3_open(db.c_str(), &other);
+         sqlite3_exec(other, "CREATE TABLE reg_keys(path); CREATE TABLE reg_values(key)", nullptr,
+                      nullptr, nullptr);
+         sqlite3_close(other);
+       },
+       "no such column", "error 1009"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(registry_);
+    c.make(registry_);
+    const std::string before = fs::is_directory(registry_) ? "" : ReadFile(registry_);
+    for (const char* verb : {"show", "grant"}) {
+      std::vector<std::string> args = {"sd", verb, "--key", "HKCU\\Software\\Any"};
+      if (std::string(verb) == "grant")
+        args.insert(args.end(), {"Guests", "KR"});
+      const HostRun run = Run(args);
+      EXPECT_EQ(run.status, 1) << verb;
+      EXPECT_NE(run.err.find("registry database " + registry_.string() + ": " + c.sqlite_text),
+                std::string::npos)
+          << verb << ": " << run.err;
+      EXPECT_NE(run.err.find(c.error), std::string::npos) << verb << ": " << run.err;
+    }
+    if (!fs::is_directory(registry_)) {
+      EXPECT_EQ(ReadFile(registry_), before);
+    }
+    EXPECT_FALSE(fs::exists(registry_.string() + "-wal"));
+  }
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 // End-to-end tests of the vortiss host: the program is run as a person runs it.
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +26,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -157,6 +167,73 @@ TEST_F(HostTest, RefusedProfileNamesTheKeyAndRunsNothing) {
   }
 }
 
+// Profiles of machines that cannot be, and files that are no profile: each is refused at once
+// (the watchdog only turns a hang into a failure), naming the key, quoting little of the input.
+TEST_F(HostTest, HostileProfilesAreRefusedAtOnce) {
+  const std::string deep_keys = [] {
+    std::string path = "HKLM";  // as JSON writes it: each backslash doubled
+    for (int i = 0; i < 20000; ++i)
+      path += "\\\\a";
+    return path;
+  }();
+  const std::string levels_600 = [] {
+    std::string path = "HKLM\\\\Software";
+    for (int i = 0; i < 599; ++i)
+      path += "\\\\level" + std::to_string(i);
+    return path;
+  }();
+  std::string huge_acl = "O:BAD:";
+  for (int i = 0; i < 6000; ++i)
+    huge_acl += "(A;;FA;;;BA)";
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // 1.3 million users in 15.6 MB: more than the host may hold in 320 MiB of address space.
+  const fs::path crowd = dir_ / "crowd.json";
+  {
+    std::ofstream out(crowd);
+    out << R"({"users": [)";
+    for (int i = 0; i < 1300000; ++i)
+      out << (i ? ", " : "") << "\"u" << i << '"';
+    out << "]}";
+  }
+  struct Case {
+    std::string profile;  // JSON, or "@" and a path
+    std::string key;
+    std::vector<std::string> limit = {};  // run under these limits
+  };
+  std::vector<Case> cases = {
+      {R"({"users": ["a\u0000x"], "user": "a\u0000x"})", "users[0]"},
+      {R"({"groups": {"Help\u0007desk": []}})", "groups.Help\\u0007desk"},
+      {R"({"machine_sid": "S-1-5-21-1-2-3", "users": [{"name": "bob", "rid": 1005}],
+          "names": {"S-1-5-21-1-2-3-1005": "Administrator"}})",
+       "names.S-1-5-21-1-2-3-1005"},
+      {"@/dev/zero", "profile"},
+      {"@" + dir_.string(), "profile"},
+      {"@" + fifo.string(), "profile"},
+      {R"({"registry": {")" + deep_keys + R"(": {}}})", "registry.HKLM\\a\\a"},
+      {R"({"registry": {")" + levels_600 + R"(": {}}})", "registry.HKLM\\Software\\level0"},
+      {R"({"registry": {"HKLM\\)" + std::string(256, 'k') + R"(": {}}})", "registry.HKLM\\kkk"},
+      {R"({"security": {"C:\\Data": ")" + huge_acl + R"("}})", "security.C:\\Data"},
+  };
+  // The sanitizers' runtimes need more address space than the limits leave. Under the smaller
+  // one the reading fails before it starts, under the larger one in the midst of parsing.
+  for (const char* limit : {"--as=209715200", "--as=335544320"}) {
+    if (!kSanitized)
+      cases.push_back({"@" + crowd.string(), "out of memory", {"/usr/bin/prlimit", limit}});
+  }
+  for (const Case& c : cases) {
+    const std::string path =
+        c.profile[0] == '@' ? c.profile.substr(1) : WriteProfile(c.profile).string();
+    std::vector<std::string> prefix = {"/usr/bin/timeout", "20"};
+    prefix.insert(prefix.end(), c.limit.begin(), c.limit.end());
+    const HostRun run = RunWith(prefix, {"--machine", path, "admin"}, {});
+    EXPECT_EQ(run.status, 2) << c.key << ": " << run.err;
+    EXPECT_EQ(run.out, "") << c.key;
+    EXPECT_NE(run.err.find("refused: " + c.key), std::string::npos) << run.err;
+    EXPECT_LT(run.err.size(), 512u) << c.key;
+  }
+}
+
 TEST_F(HostTest, MissingProfileIsRefused) {
   const HostRun run = Run({"--machine", (dir_ / "absent.json").string(), "admin"});
   EXPECT_EQ(run.status, 2);
@@ -175,7 +252,13 @@ TEST_F(HostTest, ProfileFromTheEnvironmentIsCheckedToo) {
 
 TEST_F(HostTest, UsageErrors) {
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"bogus"}, {"admin", "extra"}, {"--machine"}, {"--no-such-option", "admin"}}) {
+           {},
+           {"bogus"},
+           {"admin", "extra"},
+           {"--machine"},
+           {"--no-such-option", "admin"},
+           {"--debug-log", dir_.string(), "admin"},
+           {"--debug-log", (dir_ / "absent" / "log").string(), "admin"}}) {
     const HostRun run = Run(args);
     EXPECT_EQ(run.status, 2) << (args.empty() ? "(no arguments)" : args[0]);
     EXPECT_EQ(run.out, "");
@@ -295,6 +378,72 @@ TEST_F(HostTest, AccessOnTheHostAnswersAsTheHostDoes) {
   const HostRun allowed = RunWith(as_nobody, {"access", open.string() + "/"}, {});
   EXPECT_EQ(allowed.status, 0) << allowed.out << allowed.err;
   EXPECT_TRUE(fs::is_empty(open));
+}
+
+// Waits up to ten seconds for `name` to leave the folder that `watch` watches.
+bool WaitForRemoval(int watch, const std::string& name) {
+  for (int waited = 0; waited < 100; ++waited) {
+    pollfd ready{watch, POLLIN, 0};
+    if (poll(&ready, 1, 100) <= 0)
+      continue;
+    alignas(inotify_event) char events[4096];
+    const ssize_t length = read(watch, events, sizeof events);
+    for (ssize_t at = 0; at < length;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+      if ((event->mask & IN_DELETE) && event->len && name == event->name)
+        return true;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  return false;
+}
+
+// The probe's file leaves the folder while the probe's handle holds it, and nothing removes a
+// name after that: a file that another process makes under the name meanwhile stays, however
+// long the probe's removal takes to return.
+TEST_F(HostTest, ProbeNeverRemovesAFileItDidNotCreate) {
+  const fs::path folder = dir_ / "probed";
+  const fs::path probe = folder / "test.txt";
+  const fs::path host_scratch = dir_ / "host";
+  fs::create_directories(folder);
+  fs::create_directories(host_scratch);
+  const std::vector<std::string> strace = {"/usr/bin/strace",
+                                           "-f",
+                                           "-qq",
+                                           "-o",
+                                           "/dev/null",
+                                           "-P",
+                                           probe.string(),
+                                           "-e",
+                                           "trace=unlink,unlinkat",
+                                           "-e",
+                                           "inject=unlink,unlinkat:delay_exit=2000000:when=1"};
+  // LeakSanitizer cannot work in a traced process.
+  const std::string no_leak_check = "ASAN_OPTIONS=detect_leaks=0";
+  if (!fs::exists(strace[0]) || RunWith(strace, {"--version"}, {no_leak_check}).status != 0)
+    GTEST_SKIP() << "needs strace, allowed to trace its child, to slow the removal down";
+
+  const int watch = inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_DELETE), 0);
+  std::vector<std::string> argv = strace;
+  argv.insert(argv.end(), {VORTISS_HOST, "access", (folder / "absent.txt").string()});
+  const pid_t host =
+      StartProcess(argv, {"VORTISS_MACHINE", "VORTISS_DEBUG_LOG", no_leak_check}, host_scratch);
+  ASSERT_NE(host, 0);
+  const bool removed = WaitForRemoval(watch, "test.txt");
+  close(watch);
+  if (removed) {
+    const int mine = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    EXPECT_GE(mine, 0) << "the probe's name is still taken";
+    EXPECT_EQ(write(mine, "mine", 4), 4);
+    close(mine);
+  }
+  const HostRun run = FinishProcess(host, host_scratch);
+  ASSERT_TRUE(removed) << run.out << run.err;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out).back(), "answer: yes");
+  EXPECT_EQ(ReadFile(probe), "mine");
 }
 
 TEST_F(HostTest, AccessTakesPosixPathsInTheirZForm) {

@@ -3,8 +3,11 @@
 // descriptors; and the host mirror's descriptors in extended attributes and mode bits.
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -216,12 +219,38 @@ TEST_F(standin_file, CreationDispositionsAndSharing) {
   EXPECT_FALSE(DeleteFileW(path));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
-  // Delete on close.
-  HANDLE temp = CreateFileW(L"C:\\open\\temp.txt", 3, 0, nullptr, CREATE_NEW,
-                            FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  // Delete on close: the name leaves the host at once, while the handle holds the file; until
+  // it closes, the name answers as a file that is to be deleted, and nothing may take it.
+  const wchar_t* temp_path = L"C:\\open\\temp.txt";
+  HANDLE temp =
+      CreateFileW(temp_path, 3, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   ASSERT_NE(temp, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(tree_.Exists("c/open/temp.txt"));
+  EXPECT_FALSE(tree_.Exists("c/open/temp.txt"));
+  struct Pending {
+    DWORD access;
+    DWORD disposition;
+    DWORD error;
+  };
+  for (const Pending& p : {Pending{3, CREATE_NEW, ERROR_FILE_EXISTS},
+                           Pending{GENERIC_READ, OPEN_EXISTING, ERROR_SHARING_VIOLATION},
+                           Pending{3, OPEN_ALWAYS, ERROR_SHARING_VIOLATION},
+                           Pending{0, OPEN_EXISTING, ERROR_ACCESS_DENIED}}) {
+    SetLastError(kSentinelError);
+    EXPECT_EQ(
+        CreateFileW(temp_path, p.access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, p.disposition, 0, nullptr),
+        INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), p.error) << p.disposition;
+  }
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(DeleteFileW(temp_path));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(tree_.Exists("c/open/temp.txt"));
   CloseHandle(temp);
+  HANDLE again =
+      CreateFileW(temp_path, 3, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  EXPECT_NE(again, INVALID_HANDLE_VALUE);
+  CloseHandle(again);
   EXPECT_FALSE(tree_.Exists("c/open/temp.txt"));
 
   // A directory opens only with backup semantics.
@@ -549,6 +578,68 @@ TEST_F(standin_file_host, NamesReachTheirOwnEntry) {
   for (const wchar_t* name : {L"d\xdcff", L"d\xfffd", L"file."})
     EXPECT_NE(std::find(names.begin(), names.end(), name), names.end());
   EXPECT_EQ(std::find(names.begin(), names.end(), L"a\\b"), names.end());
+}
+
+// A stored descriptor that the host cannot take is refused with the code of the host's reason,
+// and the system has a text for each.
+TEST_F(standin_file_host, RefusedWritesSayWhy) {
+  ::mkfifo((tree_.root() / "h/fifo").c_str(), 0600);
+  // A DACL of 65,520 bytes makes a descriptor larger than any extended attribute may be.
+  std::vector<BYTE> huge(65520);
+  ASSERT_TRUE(InitializeAcl(reinterpret_cast<PACL>(huge.data()), static_cast<DWORD>(huge.size()),
+                            ACL_REVISION));
+  for (DWORD rid = 1000;; ++rid) {
+    const std::wstring sid = L"S-1-5-21-1-2-3-" + std::to_wstring(rid);
+    if (!AddAccessAllowedAce(reinterpret_cast<PACL>(huge.data()), ACL_REVISION, FILE_GENERIC_READ,
+                             SidBytes(sid.c_str()).data()))
+      break;
+  }
+  SECURITY_DESCRIPTOR big;
+  InitializeSecurityDescriptor(&big, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&big, TRUE, reinterpret_cast<PACL>(huge.data()), FALSE);
+  PSECURITY_DESCRIPTOR small = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:(A;;FA;;;BA)", SDDL_REVISION_1, &small, nullptr));
+  const std::wstring fifo = Path(L"fifo");
+  std::wstring read_only;
+  const std::filesystem::path mount = tree_.root() / "h/ro";
+  ::mkdir(mount.c_str(), 0755);
+  // A read-only file system, where root may mount one.
+  if (::geteuid() == 0 &&
+      std::system(("mount -t tmpfs tmpfs " + mount.string() + " 2>/dev/null && touch " +
+                   mount.string() + "/f && mount -o remount,ro " + mount.string())
+                      .c_str()) == 0)
+    read_only = Path(L"ro\\f");
+  struct Case {
+    std::wstring path;
+    PSECURITY_DESCRIPTOR sd;
+    DWORD error;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {fifo, small, ERROR_NOT_SUPPORTED, L"The request is not supported.\r\n"},
+      {L"Z:\\dev\\null", small, ERROR_NOT_SUPPORTED, L"The request is not supported.\r\n"},
+      {L"Z:\\proc\\version", small, ERROR_NOT_SUPPORTED, L"The request is not supported.\r\n"},
+      {Path(L"stored.txt"), &big, ERROR_EA_TABLE_FULL,
+       L"The extended attribute table file is full.\r\n"},
+      {read_only, small, ERROR_WRITE_PROTECT, L"The media is write protected.\r\n"},
+  };
+  for (const Case& c : cases) {
+    if (c.path.empty())
+      continue;  // no read-only mount here
+    SCOPED_TRACE(standin::WideToUtf8(c.path));
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(SetFileSecurityW(c.path.c_str(), DACL_SECURITY_INFORMATION, c.sd));
+    EXPECT_EQ(GetLastError(), c.error);
+    wchar_t text[128] = {};
+    EXPECT_GT(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             c.error, 0, text, 128, nullptr),
+              0u);
+    EXPECT_EQ(std::wstring(text), c.text);
+  }
+  LocalFree(small);
+  if (!read_only.empty())
+    std::system(("umount " + mount.string()).c_str());
 }
 
 TEST_F(standin_file_host, CreationIsTheHostsOwn) {

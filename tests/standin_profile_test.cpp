@@ -142,6 +142,24 @@ const Refusal kRefusals[] = {
     {R"({"privileges": {"nobody": ["SeBackupPrivilege"]}})", "privileges.nobody"},
     {R"({"privileges": {"Guest": ["SeBackupPrivilege", "SeBogusPrivilege"]}})",
      "privileges.Guest[1]"},
+    // Control characters, which no name holds; a NUL would cut the name short. Keys quote them.
+    {R"({"computer": "WS\u001b01"})", "computer"},
+    {R"({"users": ["a\u0000x"]})", "users[0]"},
+    {R"({"domains": {"CO\nRP": {}}})", "domains.CO\\u000aRP"},
+    {R"({"domains": {"CORP": {"users": ["\u0085carol"]}}})", "domains.CORP.users[0]"},
+    {R"({"domains": {"CORP": {"controller": "\\\\DC\u0000"}}})", "domains.CORP.controller"},
+    {R"({"names": {"S-1-5-32-544": "Admins\u0000"}})", "names.S-1-5-32-544"},
+    {R"({"volumes": {"C:": {"path": "disk\u0000c"}}})", "volumes.C:.path"},
+    {R"({"volumes": {"C:": {"path": "disk-c", "fs": "FAT\u0000"}}})", "volumes.C:.fs"},
+    {R"({"security": {"C:\\Da\u0007ta": "O:BA"}})", "security.C:\\Da\\u0007ta"},
+    {R"({"registry": {"HKLM\\Soft\u0001ware": {}}})", "registry.HKLM\\Soft\\u0001ware"},
+    {R"({"registry": {"HKLM\\Software\\X": {"values": {"a\u0000b": {"hex": "00"}}}}})",
+     "registry.HKLM\\Software\\X.values.a\\u0000b"},
+    // Names that `names` makes the same as another account's of the same domain.
+    {R"({"machine_sid": "S-1-5-21-1-2-3", "users": [{"name": "bob", "rid": 1005}],
+        "names": {"S-1-5-21-1-2-3-1005": "GUEST"}})",
+     "names.S-1-5-21-1-2-3-1005"},
+    {R"({"names": {"S-1-5-32-545": "Users", "S-1-5-32-544": "users"}})", "names.S-1-5-32-544"},
 };
 
 TEST_F(standin_profile, EveryRefusalNamesItsKey) {

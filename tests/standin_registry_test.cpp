@@ -542,6 +542,21 @@ class standin_registry_database : public ::testing::Test {
   std::filesystem::path file_;
 };
 
+// Reading never writes: before the first write the default keys answer, and no file is made.
+TEST_F(standin_registry_database, ReadsCreateNothing) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD length = 0;
+  EXPECT_EQ(RegQueryValueExW(key, L"Absent", nullptr, nullptr, nullptr, &length),
+            ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Race", 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(std::filesystem::exists(file_));
+  ASSERT_TRUE(WriteSequence("v", 1, -1));
+  EXPECT_TRUE(std::filesystem::exists(file_));
+}
+
 TEST_F(standin_registry_database, WritesOutliveTheMachineThatMadeThem) {
   ASSERT_TRUE(WriteSequence("v", 3, -1));
   Install();

@@ -1,5 +1,10 @@
 // IsUserAllowedAccess on profile machines: the FAT answer, the access check, the probe, and
 // the trace of each.
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -171,24 +176,82 @@ TEST_F(WriteAccessTest, FailedSelfImpersonationLeavesThePrimaryTokenAndTheProbeD
   EXPECT_EQ(trace.out_lines().back(), L"File created, access allowed");
 }
 
+// Names that are taken are passed over, however many: test.txt, then test-1.txt to test-9.txt.
 TEST_F(WriteAccessTest, ExistingProbeFileIsKeptByteForByte) {
   Install();
   machine_.File("disk-c/Locked/test.txt", "keep me");
   machine_.File("disk-c/Data/test.txt", "mine\n");
+  for (int i = 1; i <= 9; ++i)
+    machine_.File("disk-c/Data/test-" + std::to_string(i) + ".txt", "mine too");
   {
     TraceCapture trace;
     EXPECT_TRUE(IsUserAllowedAccess(L"C:\\Data\\denied.txt"));
     const Lines out = trace.out_lines();
+    ASSERT_EQ(out.size(), 12u);
     EXPECT_EQ(out.front(), L"Attempting to create a new file - C:\\Data\\test.txt");
+    EXPECT_EQ(out[10], L"Attempting to create a new file - C:\\Data\\test-10.txt");
     EXPECT_EQ(out.back(), L"File created, access allowed");
   }
   EXPECT_EQ(machine_.Read("disk-c/Data/test.txt"), "mine\n");
-  EXPECT_EQ(Entries("disk-c/Data").size(), 2u);  // denied.txt and the user's own test.txt
+  EXPECT_EQ(Entries("disk-c/Data").size(), 11u);  // denied.txt and the user's own ten
   {
     TraceCapture trace;
     EXPECT_FALSE(IsUserAllowedAccess(L"C:\\Locked\\"));
   }
   EXPECT_EQ(machine_.Read("disk-c/Locked/test.txt"), "keep me");
+}
+
+// Makes and removes files named `name` until `stop` has something to read; each file is checked
+// to be still its own before it goes. Writes how many it made and lost to `result`.
+[[noreturn]] void Compete(const fs::path& name, int stop, int result) {
+  int counts[2] = {0, 0};  // made, lost
+  pollfd stopped{stop, POLLIN, 0};
+  while (poll(&stopped, 1, 0) == 0) {
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+      continue;  // a probe holds the name
+    ++counts[0];
+    struct stat made, named;
+    fstat(fd, &made);
+    sched_yield();  // a moment in which a probe could reach for the name
+    if (lstat(name.c_str(), &named) != 0 || named.st_ino != made.st_ino)
+      ++counts[1];
+    else
+      unlink(name.c_str());
+    close(fd);
+  }
+  _exit(write(result, counts, sizeof counts) == sizeof counts ? 0 : 1);
+}
+
+// Another process makes and removes files of the probe's name beside thousands of probes, and
+// loses none of them: a probe removes only the file it made, and only while it holds it.
+TEST_F(WriteAccessTest, CompetingProcessLosesNoFileToTheProbe) {
+  Install();
+  int stop[2], result[2];
+  ASSERT_EQ(pipe(stop), 0);
+  ASSERT_EQ(pipe(result), 0);
+  const pid_t competitor = fork();
+  ASSERT_GE(competitor, 0);
+  if (competitor == 0)
+    Compete(machine_.root() / "disk-c/Data/test.txt", stop[0], result[1]);
+  int answered = 0;
+  {
+    TraceCapture trace;
+    for (int probe = 0; probe < 6000; ++probe)
+      answered += IsUserAllowedAccess(L"C:\\Data\\denied.txt");
+  }
+  EXPECT_EQ(write(stop[1], "x", 1), 1);
+  int counts[2] = {0, 0};
+  EXPECT_EQ(read(result[0], counts, sizeof counts), static_cast<ssize_t>(sizeof counts));
+  int status = 0;
+  waitpid(competitor, &status, 0);
+  for (int fd : {stop[0], stop[1], result[0], result[1]})
+    close(fd);
+  RecordProperty("competitor_files", counts[0]);
+  EXPECT_EQ(answered, 6000);
+  EXPECT_GT(counts[0], 0) << "the competitor made no file";
+  EXPECT_EQ(counts[1], 0) << "of " << counts[0] << " files";
+  EXPECT_EQ(Entries("disk-c/Data"), std::vector<std::string>{"denied.txt"});
 }
 
 TEST_F(WriteAccessTest, NullPathAnswersNoWithAnErrorLine) {

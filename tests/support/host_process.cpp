@@ -14,7 +14,7 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
-HostRun RunProcess(const std::vector<std::string>& argv,
+pid_t StartProcess(const std::vector<std::string>& argv,
                    const std::vector<std::string>& environment,
                    const fs::path& scratch) {
   auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
@@ -47,18 +47,28 @@ HostRun RunProcess(const std::vector<std::string>& argv,
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = 0;
-  HostRun run;
   const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   EXPECT_EQ(spawned, 0) << "cannot start " << argv[0];
-  if (spawned != 0)
+  return spawned == 0 ? pid : 0;
+}
+
+HostRun FinishProcess(pid_t pid, const fs::path& scratch) {
+  HostRun run;
+  if (pid == 0)
     return run;
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  run.out = ReadFile(out);
-  run.err = ReadFile(err);
+  run.out = ReadFile(scratch / "stdout");
+  run.err = ReadFile(scratch / "stderr");
   return run;
+}
+
+HostRun RunProcess(const std::vector<std::string>& argv,
+                   const std::vector<std::string>& environment,
+                   const fs::path& scratch) {
+  return FinishProcess(StartProcess(argv, environment, scratch), scratch);
 }
 
 std::string ReadFile(const fs::path& path) {

@@ -1,6 +1,8 @@
 // Test support: running a program as a person runs it, with its output captured.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,6 +19,13 @@ struct HostRun {
 HostRun RunProcess(const std::vector<std::string>& argv,
                    const std::vector<std::string>& environment,
                    const std::filesystem::path& scratch);
+
+// As RunProcess, in two steps: the program runs while the test goes on. Each running program
+// needs a `scratch` folder of its own; the pid is 0 when it could not be started.
+pid_t StartProcess(const std::vector<std::string>& argv,
+                   const std::vector<std::string>& environment,
+                   const std::filesystem::path& scratch);
+HostRun FinishProcess(pid_t pid, const std::filesystem::path& scratch);
 
 std::string ReadFile(const std::filesystem::path& path);
 

@@ -58,6 +58,15 @@ std::string Narrow(std::wstring_view text) {
   return WideToUtf8(text);
 }
 
+// Refuses a name the platform cannot hold: an empty one, or one with a backslash or a control
+// character. A NUL would end the name early wherever it is handed on as a C string.
+void CheckName(const std::string& key, std::wstring_view name, const char* what) {
+  if (name.empty() || name.find(L'\\') != std::wstring_view::npos)
+    throw ProfileError(key, std::string(what) + " must be non-empty and without a backslash");
+  if (HasControlCharacter(name))
+    throw ProfileError(key, std::string(what) + " holds a control character");
+}
+
 // Splits DOMAIN\name at the first backslash; no backslash gives no domain.
 std::pair<std::optional<std::wstring_view>, std::wstring_view> SplitQualified(
     std::wstring_view name) {
@@ -129,8 +138,7 @@ SidValue DerivedDomainSid(std::wstring_view name, DWORD salt) {
 
 AccountDatabase::AccountDatabase(const MachineDescription& description)
     : computer_(description.computer) {
-  if (computer_.empty() || computer_.find(L'\\') != std::wstring::npos)
-    throw ProfileError("computer", "must be a non-empty name without a backslash");
+  CheckName("computer", computer_, "the computer's name");
   if (description.machine_sid) {
     auto sid = SidValue::Parse(*description.machine_sid);
     if (!sid || sid->sub_authority_count() >= SID_MAX_SUB_AUTHORITIES)
@@ -215,8 +223,7 @@ void AccountDatabase::AddLocalUsers(const MachineDescription& description) {
   for (size_t i = 0; i < description.users.size(); ++i) {
     const auto& u = description.users[i];
     const std::string key = "users[" + std::to_string(i) + "]";
-    if (u.name.empty() || u.name.find(L'\\') != std::wstring::npos)
-      throw ProfileError(key, "a user name must be non-empty and without a backslash");
+    CheckName(key, u.name, "a user name");
     for (size_t k : Named(u.name)) {
       if (accounts_[k].home == AccountHome::kLocal && NamesEqual(accounts_[k].name, u.name))
         throw ProfileError(key, "'" + Narrow(u.name) + "' is defined twice");
@@ -240,8 +247,7 @@ void AccountDatabase::AddLocalGroups(const MachineDescription& description) {
   std::set<std::wstring> seen;
   for (const auto& g : description.groups) {
     const std::string key = "groups." + Narrow(g.name);
-    if (g.name.empty() || g.name.find(L'\\') != std::wstring::npos)
-      throw ProfileError(key, "a group name must be non-empty and without a backslash");
+    CheckName(key, g.name, "a group name");
     if (!seen.insert(UpperCase(g.name)).second)
       throw ProfileError(key, "the group is defined twice");
     size_t users_with_name = 0;
@@ -271,8 +277,7 @@ void AccountDatabase::AddDomains(const MachineDescription& description) {
   for (size_t d = 0; d < description.domains.size(); ++d) {
     const auto& dd = description.domains[d];
     const std::string key = "domains." + Narrow(dd.name);
-    if (dd.name.empty() || dd.name.find(L'\\') != std::wstring::npos)
-      throw ProfileError(key, "a domain name must be non-empty and without a backslash");
+    CheckName(key, dd.name, "a domain name");
     if (NamesEqual(dd.name, computer_) || NamesEqual(dd.name, kBuiltinName) ||
         NamesEqual(dd.name, kNtAuthorityName) || FindDomain(dd.name))
       throw ProfileError(key, "the domain name is already in use");
@@ -293,6 +298,8 @@ void AccountDatabase::AddDomains(const MachineDescription& description) {
     }
     if (dd.controller && StripServerPrefix(*dd.controller).empty())
       throw ProfileError(key + ".controller", "must name a computer");
+    if (dd.controller)
+      CheckName(key + ".controller", StripServerPrefix(*dd.controller), "a computer's name");
     domains_.push_back(info);
     const int index = static_cast<int>(domains_.size() - 1);
 
@@ -307,8 +314,7 @@ void AccountDatabase::AddDomains(const MachineDescription& description) {
     for (size_t i = 0; i < dd.users.size(); ++i) {
       const auto& u = dd.users[i];
       const std::string ukey = key + ".users[" + std::to_string(i) + "]";
-      if (u.name.empty() || u.name.find(L'\\') != std::wstring::npos)
-        throw ProfileError(ukey, "a user name must be non-empty and without a backslash");
+      CheckName(ukey, u.name, "a user name");
       if (!names.insert(UpperCase(u.name)).second)
         throw ProfileError(ukey, "'" + Narrow(u.name) + "' is defined twice");
       Add(MakeAccount(info.sid.Child(u.rid ? *u.rid : rids.Next()), u.name, dd.name, SidTypeUser,
@@ -321,8 +327,7 @@ void AccountDatabase::AddDomains(const MachineDescription& description) {
     bool has_admins = false, has_users = false;
     for (const auto& g : dd.groups) {
       const std::string gkey = key + ".groups." + Narrow(g.name);
-      if (g.name.empty() || g.name.find(L'\\') != std::wstring::npos)
-        throw ProfileError(gkey, "a group name must be non-empty and without a backslash");
+      CheckName(gkey, g.name, "a group name");
       if (!names.insert(UpperCase(g.name)).second)
         throw ProfileError(gkey, "the name is already in use in the domain");
       DWORD rid;
@@ -403,15 +408,24 @@ void AccountDatabase::ApplyNames(const MachineDescription& description) {
     const auto sid = SidValue::Parse(sid_text);
     if (!sid)
       throw ProfileError(key, "not a SID");
-    if (name.empty() || name.find(L'\\') != std::wstring::npos)
-      throw ProfileError(key, "a name must be non-empty and without a backslash");
+    CheckName(key, name, "a name");
     const auto* found = WithSid(*sid);
-    for (size_t k : found ? *found : std::vector<size_t>{}) {
+    if (!found)
+      throw ProfileError(key, "no account has this SID");
+    // Two accounts of one domain under one name would each answer for the other.
+    for (size_t k : *found) {
+      for (size_t other : Named(name)) {
+        const Account& a = accounts_[other];
+        if (!(a.sid == *sid) && NamesEqual(a.name, name) &&
+            NamesEqual(a.domain, accounts_[k].domain))
+          throw ProfileError(
+              key, "'" + Narrow(name) + "' is already the name of " + Narrow(QualifiedName(a)));
+      }
+    }
+    for (size_t k : *found) {
       accounts_[k].name = name;
       by_name_[UpperCase(name)].push_back(k);
     }
-    if (!found)
-      throw ProfileError(key, "no account has this SID");
   }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/standin/core/text.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cwctype>
 
 namespace standin {
@@ -178,6 +179,43 @@ std::wstring AnsiToWide(std::string_view text) {
     else
       out += static_cast<wchar_t>(byte);
   }
+  return out;
+}
+
+bool HasControlCharacter(std::wstring_view text) {
+  for (const wchar_t c : text) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+      return true;
+  }
+  return false;
+}
+
+std::string Excerpt(std::string_view text, size_t limit) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size() && out.size() < limit) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    // U+0080 to U+009F arrive as C2 80 to C2 9F.
+    const bool c1 = b == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (b < 0x20 || b == 0x7F || c1) {
+      const unsigned code = c1 ? static_cast<unsigned char>(text[i + 1]) : b;
+      const char digits[] = "0123456789abcdef";
+      out += "\\u00";
+      out += digits[code >> 4];
+      out += digits[code & 0xF];
+      i += c1 ? 2 : 1;
+      continue;
+    }
+    // A whole UTF-8 sequence at a time, so that the cut never splits a character.
+    size_t length = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
+    length = std::min(length, text.size() - i);
+    out.append(text.substr(i, length));
+    i += length;
+  }
+  if (i < text.size())
+    out += "...";
   return out;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/standin/core/sddl_conversion.h"
 #include "platform/standin/core/text.h"
 #include "platform/standin/files/host_descriptors.h"
+#include "platform/standin/files/host_errors.h"
 #include "platform/standin/object_security/inheritance.h"
 
 namespace standin {
@@ -29,6 +30,33 @@ ACCESS_MASK RightsOf(mode_t bits, bool directory) {
   if (bits & 1)
     mask |= FILE_GENERIC_EXECUTE;
   return mask;
+}
+
+// How often a reader starts again when the stored bytes change size between its two calls.
+constexpr int kStoredReadTries = 64;
+
+// The stored bytes of `path`, whole; none when it holds no descriptor of its own. A writer may
+// replace them between the size query and the read: the reader then asks again.
+DWORD ReadStoredBytes(const char* path, std::vector<BYTE>& bytes) {
+  for (int attempt = 0; attempt < kStoredReadTries; ++attempt) {
+    bytes.clear();
+    const ssize_t size = ::getxattr(path, kDescriptorAttribute, nullptr, 0);
+    if (size <= 0)
+      return ERROR_SUCCESS;  // none stored, or none that this caller may read
+    bytes.resize(static_cast<size_t>(size));
+    const ssize_t read = ::getxattr(path, kDescriptorAttribute, bytes.data(), bytes.size());
+    if (read >= 0) {
+      bytes.resize(static_cast<size_t>(read));
+      return ERROR_SUCCESS;
+    }
+    if (errno == ENODATA) {
+      bytes.clear();
+      return ERROR_SUCCESS;
+    }
+    if (errno != ERANGE)
+      return HostError(errno, HostCall::kAttribute);
+  }
+  return ERROR_SHARING_VIOLATION;
 }
 
 OwnedDescriptor Build(const SidValue& owner,
@@ -118,16 +146,14 @@ DWORD FileSecurityStore::Derive(const HostLocation& where, OwnedDescriptor& sd) 
 
 DWORD FileSecurityStore::ReadStored(const HostLocation& where,
                                     std::optional<OwnedDescriptor>& stored) const {
-  const ssize_t size = ::getxattr(where.host.c_str(), kDescriptorAttribute, nullptr, 0);
-  if (size <= 0)
+  std::vector<BYTE> bytes;
+  if (const DWORD error = ReadStoredBytes(where.host.c_str(), bytes))
+    return error;
+  if (bytes.empty())
     return ERROR_SUCCESS;
-  std::vector<BYTE> bytes(static_cast<size_t>(size));
-  const ssize_t read =
-      ::getxattr(where.host.c_str(), kDescriptorAttribute, bytes.data(), bytes.size());
   DescriptorParts parts;
   // Stored bytes come from outside: checked within their own length before any use.
-  if (read <= 0 ||
-      ReadSelfRelative(bytes.data(), static_cast<size_t>(read), parts) != ERROR_SUCCESS)
+  if (ReadSelfRelative(bytes.data(), bytes.size(), parts) != ERROR_SUCCESS)
     return ERROR_INVALID_SECURITY_DESCR;
   stored = OwnedDescriptor::From(parts);
   return ERROR_SUCCESS;

@@ -33,12 +33,13 @@ class FileSecurityStore {
                     SidValue process_user);
 
   // The descriptor of an existing file or directory. Errors: ERROR_INVALID_SECURITY_DESCR when
-  // stored bytes are damaged.
+  // stored bytes are damaged, the host's (HostError).
   DWORD Read(const WindowsPath& path, const HostLocation& where, OwnedDescriptor& sd) const;
 
   // Stores a whole descriptor for an existing file or directory; on the host mirror `scope`
-  // says how far it reaches the mode and ACL. Errors: ERROR_ACCESS_DENIED, ERROR_INVALID_OWNER,
-  // ERROR_NOT_SUPPORTED and the others of the host.
+  // says how far it reaches the mode and ACL. Errors: the host's (HostError):
+  // ERROR_EA_TABLE_FULL when it does not fit, ERROR_NOT_SUPPORTED on a special file,
+  // ERROR_ACCESS_DENIED, ERROR_INVALID_OWNER.
   DWORD Write(const WindowsPath& path,
               const HostLocation& where,
               const OwnedDescriptor& sd,

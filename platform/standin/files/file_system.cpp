@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/standin/core/text.h"
+#include "platform/standin/files/host_errors.h"
 #include "platform/standin/object_security/access_check.h"
 #include "platform/standin/object_security/object_security.h"
 
@@ -31,28 +32,6 @@ bool Compatible(ACCESS_MASK access, DWORD share, ACCESS_MASK held_access, DWORD 
 
 bool TakesPartInSharing(ACCESS_MASK access) {
   return access & (kReadAccess | kWriteAccess | DELETE);
-}
-
-// The platform's code for a host call that failed with `error`.
-DWORD HostError(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EEXIST:
-      return ERROR_FILE_EXISTS;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case ENOSPC:
-      return ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    default:
-      return ERROR_ACCESS_DENIED;
-  }
 }
 
 // 100-nanosecond intervals since 1601, as FILETIME counts them.
@@ -85,6 +64,17 @@ WIN32_FIND_DATAW FindData(const std::wstring& name, const struct stat& st) {
   const size_t n = std::min<size_t>(name.size(), MAX_PATH - 1);
   std::copy_n(name.begin(), n, data.cFileName);
   return data;
+}
+
+// Removes `host` from its directory when it still names the file open as `fd`: a name that
+// another process took over in the meantime is left alone.
+bool RemoveOwnName(int fd, const std::filesystem::path& host) {
+  struct stat held, named;
+  if (::fstat(fd, &held) != 0 || ::lstat(host.c_str(), &named) != 0)
+    return false;
+  if (held.st_dev != named.st_dev || held.st_ino != named.st_ino)
+    return false;
+  return ::unlink(host.c_str()) == 0;
 }
 
 SidValue SidOf(const std::vector<BYTE>& part) {
@@ -251,6 +241,10 @@ DWORD FileSystem::Open(std::wstring_view name,
   ACCESS_MASK access = MapGenericRights(request.access, kFileGenericMapping);
   if (request.delete_on_close)
     access |= DELETE;
+  if (!where.exists) {
+    if (const DWORD pending = CheckPendingDelete(where.host, access, request.share, disposition))
+      return pending;
+  }
 
   if (where.exists) {
     if (disposition == CREATE_NEW)
@@ -309,27 +303,31 @@ DWORD FileSystem::Open(std::wstring_view name,
   file->share = request.share;
   file->delete_on_close = request.delete_on_close;
   file->fd = fd;
-  if (!where.exists)
+  // A file to be deleted on close gets no descriptor of its own: it is about to go.
+  if (!where.exists && !request.delete_on_close)
     SecureNewObject(token, path, {where.host, true, false}, request.security);
   {
     std::lock_guard lock(mutex_);
     std::erase_if(open_, [](const std::weak_ptr<OpenFile>& w) { return w.expired(); });
     open_.push_back(file);
   }
+  // The name goes now, while this handle holds the file, so that no step after the open ever
+  // removes a file by name: by then the name may be another process's file.
+  if (request.delete_on_close && !where.directory && RemoveOwnName(fd, where.host)) {
+    store_.Forget(path);
+    std::lock_guard lock(mutex_);
+    file->name_removed = true;
+  }
   existed = where.exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
   return ERROR_SUCCESS;
 }
 
 void FileSystem::Closed(const OpenFile& file) {
-  {
-    std::lock_guard lock(mutex_);
-    std::erase_if(open_, [&](const std::weak_ptr<OpenFile>& w) {
-      const auto f = w.lock();
-      return !f || f.get() == &file;
-    });
-  }
-  if (file.delete_on_close && ::unlink(file.host.c_str()) == 0)
-    store_.Forget(file.path);
+  std::lock_guard lock(mutex_);
+  std::erase_if(open_, [&](const std::weak_ptr<OpenFile>& w) {
+    const auto f = w.lock();
+    return !f || f.get() == &file;
+  });
 }
 
 DWORD FileSystem::CheckSharing(const std::filesystem::path& host,
@@ -340,7 +338,8 @@ DWORD FileSystem::CheckSharing(const std::filesystem::path& host,
   std::lock_guard lock(mutex_);
   for (const auto& weak : open_) {
     const auto held = weak.lock();
-    if (!held || held->host != host || !TakesPartInSharing(held->access))
+    // A file whose name is gone shares nothing with a new file of that name.
+    if (!held || held->host != host || held->name_removed || !TakesPartInSharing(held->access))
       continue;
     if (!Compatible(access, share, held->access, held->share))
       return ERROR_SHARING_VIOLATION;
@@ -348,11 +347,51 @@ DWORD FileSystem::CheckSharing(const std::filesystem::path& host,
   return ERROR_SUCCESS;
 }
 
+DWORD FileSystem::CheckPendingDelete(const std::filesystem::path& host,
+                                     ACCESS_MASK access,
+                                     DWORD share,
+                                     DWORD disposition) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& weak : open_) {
+    const auto held = weak.lock();
+    if (!held || !held->name_removed || held->host != host)
+      continue;
+    if (disposition == CREATE_NEW)
+      return ERROR_FILE_EXISTS;
+    if (TakesPartInSharing(access) && !Compatible(access, share, held->access, held->share))
+      return ERROR_SHARING_VIOLATION;
+    return ERROR_ACCESS_DENIED;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD FileSystem::LockForEdit(std::wstring_view name, HostLock& lock) const {
+  if (!host_mirror_)
+    return ERROR_SUCCESS;
+  WindowsPath path;
+  HostLocation where;
+  if (Resolve(name, false, path, where) != ERROR_SUCCESS || !where.exists ||
+      !path.volume->keeps_security())
+    return ERROR_SUCCESS;  // the edit fails on its own, and says why
+  struct stat st;
+  if (::stat(where.host.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+    return ERROR_SUCCESS;
+  return lock.Take(where.host, false);
+}
+
 DWORD FileSystem::DeleteFile(std::wstring_view name, const TokenData& token) {
   WindowsPath path;
   HostLocation where;
-  if (const DWORD error = ResolveExisting(name, path, where))
-    return error == ERROR_FILE_NOT_FOUND && path.trailing_separator ? ERROR_INVALID_NAME : error;
+  if (const DWORD error = ResolveExisting(name, path, where)) {
+    if (error == ERROR_FILE_NOT_FOUND && path.trailing_separator)
+      return ERROR_INVALID_NAME;
+    const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (const DWORD pending = error == ERROR_FILE_NOT_FOUND
+                                  ? CheckPendingDelete(where.host, DELETE, share_all, OPEN_EXISTING)
+                                  : ERROR_SUCCESS)
+      return pending;
+    return error;
+  }
   if (where.directory)
     return ERROR_ACCESS_DENIED;
   struct stat st;

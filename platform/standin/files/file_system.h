@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/standin/files/file_security_store.h"
+#include "platform/standin/files/host_lock.h"
 #include "platform/standin/files/volumes.h"
 #include "platform/standin/identity/token.h"
 
@@ -22,6 +23,9 @@ struct OpenFile {
   ACCESS_MASK access = 0;
   DWORD share = 0;
   bool delete_on_close = false;
+  // A delete-on-close file whose name left the host when it was opened: the handle holds the
+  // file, and closing it deletes it without reaching for the name again.
+  bool name_removed = false;
   int fd = -1;
 };
 
@@ -81,8 +85,14 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
              const OpenRequest& request,
              std::shared_ptr<OpenFile>& file,
              bool& existed);
-  // A handle was closed: forget it, and delete its file when it was opened for that.
+  // A handle was closed: forget it. A delete-on-close file went from its directory when it was
+  // opened, so closing the last handle deletes it.
   void Closed(const OpenFile& file);
+
+  // The lock that an edit of the descriptor of `name` holds from its load to its store, so that
+  // editors in other processes take turns. Only the host mirror shares its descriptors with
+  // other processes; elsewhere, and for what holds no descriptor, nothing is locked.
+  DWORD LockForEdit(std::wstring_view name, HostLock& lock) const;
 
   DWORD DeleteFile(std::wstring_view name, const TokenData& token);
   DWORD CreateDirectory(std::wstring_view name,
@@ -106,6 +116,13 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
   // ERROR_SHARING_VIOLATION when an open of `host` with `access` and `share` conflicts with one
   // that is held.
   DWORD CheckSharing(const std::filesystem::path& host, ACCESS_MASK access, DWORD share) const;
+  // The answer for an open of `host`, which the host no longer has, while a delete-on-close
+  // handle holds the file that had that name: as the platform answers for a file that is to be
+  // deleted. ERROR_SUCCESS when no handle holds one.
+  DWORD CheckPendingDelete(const std::filesystem::path& host,
+                           ACCESS_MASK access,
+                           DWORD share,
+                           DWORD disposition) const;
   // Gives an object just created the descriptor the platform gives it: what `security` names
   // and what its directory passes on.
   void SecureNewObject(const TokenData& token,

@@ -18,6 +18,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/standin/files/host_errors.h"
+
 namespace standin {
 
 namespace {
@@ -33,26 +35,6 @@ struct AclRelease {
   void operator()(void* acl) const { acl_free(acl); }
 };
 using ScopedAcl = std::unique_ptr<std::remove_pointer_t<acl_t>, AclRelease>;
-
-DWORD ErrorOf(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-    case ELOOP:
-    case ENAMETOOLONG:
-      return ERROR_PATH_NOT_FOUND;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case ENOTSUP:
-      return ERROR_NOT_SUPPORTED;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    default:
-      return ERROR_ACCESS_DENIED;
-  }
-}
 
 bool HasCapability(unsigned capability) {
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -130,7 +112,7 @@ bool AddEntry(acl_t& acl, acl_tag_t tag, const std::uint32_t* qualifier, unsigne
 DWORD ReadPosixState(const std::filesystem::path& path, PosixState& state) {
   struct statx sx {};
   if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS, &sx) != 0)
-    return ErrorOf(errno);
+    return HostError(errno);
   PosixState out;
   out.uid = sx.stx_uid;
   out.gid = sx.stx_gid;
@@ -140,7 +122,7 @@ DWORD ReadPosixState(const std::filesystem::path& path, PosixState& state) {
   out.permissions.group = (sx.stx_mode >> 3) & 7;
   out.permissions.other = sx.stx_mode & 7;
   if (!ReadAcl(path, out.permissions))
-    return ErrorOf(errno);
+    return HostError(errno);
   if (!out.permissions.extended()) {
     out.permissions.mask.reset();
   } else if (!out.permissions.mask) {
@@ -170,10 +152,10 @@ DWORD WritePosixPermissions(const std::filesystem::path& path,
     const mode_t mode = (wanted.owner << 6) | (wanted.group << 3) | wanted.other;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
-      return ErrorOf(errno);
+      return HostError(errno);
     // The set-id and sticky bits stay as they are.
     if (::chmod(path.c_str(), (st.st_mode & 07000) | mode) != 0)
-      return ErrorOf(errno);
+      return HostError(errno);
     return ERROR_SUCCESS;
   }
   ScopedAcl acl(acl_init(static_cast<int>(5 + wanted.users.size() + wanted.groups.size())));
@@ -193,7 +175,7 @@ DWORD WritePosixPermissions(const std::filesystem::path& path,
   if (!built || acl_valid(acl.get()) != 0)
     return ERROR_INVALID_ACL;
   if (acl_set_file(path.c_str(), ACL_TYPE_ACCESS, acl.get()) != 0)
-    return ErrorOf(errno);
+    return HostError(errno);
   return ERROR_SUCCESS;
 }
 
@@ -207,7 +189,7 @@ DWORD ChangePosixOwner(const std::filesystem::path& path,
     return ERROR_SUCCESS;
   if (errno == EPERM)
     return uid ? ERROR_INVALID_OWNER : ERROR_INVALID_PRIMARY_GROUP;
-  return ErrorOf(errno);
+  return HostError(errno);
 }
 
 bool MayChangePermissions(const PosixState& state) {
@@ -254,7 +236,12 @@ DWORD WriteAttribute(const std::filesystem::path& path,
                      const std::string& value) {
   if (::setxattr(path.c_str(), name, value.data(), value.size(), 0) == 0)
     return ERROR_SUCCESS;
-  return errno == E2BIG ? static_cast<DWORD>(ERROR_DISK_FULL) : ErrorOf(errno);
+  const int error = errno;
+  // The host keeps user attributes off devices, FIFOs and sockets.
+  struct stat st;
+  const bool special =
+      ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+  return HostError(error, special ? HostCall::kSpecialFileAttribute : HostCall::kAttribute);
 }
 
 }  // namespace standin

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <unistd.h>
 
 #include "platform/standin/core/text.h"
@@ -98,6 +99,11 @@ std::shared_ptr<Machine> LoadDefaultMachine() {
   } catch (const ProfileError& e) {
     std::fprintf(stderr, "vortiss: machine profile %s refused: %s\n",
                  profile && *profile ? profile : "(host)", e.what());
+    std::fflush(stderr);
+    _exit(2);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "vortiss: machine profile %s refused: out of memory while reading it\n",
+                 profile && *profile ? profile : "(host)");
     std::fflush(stderr);
     _exit(2);
   }
@@ -322,6 +328,14 @@ std::vector<std::string> DebuggerTexts() {
 
 void CheckProfile(const std::filesystem::path& file) {
   Machine machine(LoadProfile(file));
+}
+
+DWORD LockFileForEdit(std::wstring_view path, HostLock& lock) {
+  return CurrentMachine()->files()->LockForEdit(path, lock);
+}
+
+DWORD LockRegistryForEdit(HostLock& lock) {
+  return CurrentMachine()->registry().LockForEdit(lock);
 }
 
 void SetMachineCurrentDirectory(std::wstring directory) {

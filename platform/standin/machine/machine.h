@@ -138,6 +138,12 @@ std::vector<std::string> DebuggerTexts();
 // before it runs anything. Throws ProfileError.
 void CheckProfile(const std::filesystem::path& file);
 
+// The locks that the host's `sd` edits hold from the load of a descriptor to its store, so that
+// editors in other processes take turns: one per file or directory by its Windows path, one for
+// the registry. A profile machine's objects live in its process alone: nothing is locked there.
+DWORD LockFileForEdit(std::wstring_view path, HostLock& lock);
+DWORD LockRegistryForEdit(HostLock& lock);
+
 // Sets the machine's current directory (a full Windows path), as tests need it.
 void SetMachineCurrentDirectory(std::wstring directory);
 

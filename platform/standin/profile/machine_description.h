@@ -10,15 +10,18 @@
 #include <utility>
 #include <vector>
 
+#include "platform/standin/core/text.h"
 #include "platform/standin/win32api.h"
 
 namespace standin {
 
-// A profile or description that cannot make a machine; `key()` names where the fault lies.
+// A profile or description that cannot make a machine; `key()` names where the fault lies. Both
+// are quoted as excerpts, so that a hostile input is never repeated whole.
 class ProfileError : public std::runtime_error {
  public:
-  ProfileError(std::string key, const std::string& message)
-      : std::runtime_error(key + ": " + message), key_(std::move(key)) {}
+  ProfileError(const std::string& key, const std::string& message)
+      : std::runtime_error(Excerpt(key, 96) + ": " + Excerpt(message, 240)),
+        key_(Excerpt(key, 96)) {}
   const std::string& key() const { return key_; }
 
  private:

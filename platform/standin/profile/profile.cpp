@@ -1,11 +1,17 @@
 #include "platform/standin/profile/profile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <functional>
-#include <fstream>
 #include <limits>
-#include <sstream>
+#include <new>
 
 #include <nlohmann/json.hpp>
 
@@ -225,13 +231,17 @@ std::vector<VolumeDescription> Volumes(const Json& j,
                  [&](const Json& v, const std::string& k) {
                    Expect(v.is_string() && !v.get<std::string>().empty(), k,
                           "must be a non-empty string");
+                   // A host path ends at its first NUL.
+                   Expect(v.get<std::string>().find('\0') == std::string::npos, k,
+                          "a host path holds no NUL");
                    volume.directory = base_directory / std::filesystem::path(v.get<std::string>());
                  }},
                 {"fs",
                  [&](const Json& v, const std::string& k) {
                    volume.file_system = String(v, k);
-                   Expect(!volume.file_system.empty() && volume.file_system.size() < MAX_PATH, k,
-                          "must name a file system");
+                   Expect(!volume.file_system.empty() && volume.file_system.size() < MAX_PATH &&
+                              !HasControlCharacter(volume.file_system),
+                          k, "must name a file system");
                  }}},
                {"path"});
     volumes.push_back(std::move(volume));
@@ -246,6 +256,8 @@ std::vector<std::pair<std::wstring, std::wstring>> Security(const Json& j, const
     const bool absolute = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
                           path[1] == ':' && (path[2] == '\\' || path[2] == '/');
     Expect(absolute, pkey, "must be a full Windows path such as C:\\Data");
+    Expect(!HasControlCharacter(Utf8ToWide(path)), pkey,
+           "a Windows path holds no control character");
     entries.emplace_back(Utf8ToWide(path), String(sddl, pkey));
   });
   return entries;
@@ -268,10 +280,111 @@ std::vector<std::pair<DWORD, std::optional<std::wstring>>> Messages(const Json& 
   return messages;
 }
 
+std::atomic<char*> g_reserve{nullptr};
+
+// Gives the reserve back and fails the allocation that found no memory.
+void ReleaseReserve() {
+  delete[] g_reserve.exchange(nullptr);
+  throw std::bad_alloc();
+}
+
+// The parsed document frees itself with a stack that its destructor allocates, and an
+// allocation that fails in a destructor ends the process. While a profile is read, room for that
+// stack is put aside, and given back by the first allocation that finds no memory, so that the
+// document can be freed and the failure reported.
+class MemoryReserve {
+ public:
+  // A document takes at least two bytes of text a value, and the stack 16 bytes a value, twice
+  // over as it grows.
+  explicit MemoryReserve(size_t text_bytes) {
+    delete[] g_reserve.exchange(new char[16 * text_bytes + 65536]);
+    previous_ = std::set_new_handler(&ReleaseReserve);
+  }
+  ~MemoryReserve() {
+    std::set_new_handler(previous_);
+    delete[] g_reserve.exchange(nullptr);
+  }
+  MemoryReserve(const MemoryReserve&) = delete;
+  MemoryReserve& operator=(const MemoryReserve&) = delete;
+
+ private:
+  std::new_handler previous_ = nullptr;
+};
+
+// Profiles are small; anything larger is no machine anyone meant to describe.
+constexpr size_t kMaxProfileBytes = 16 * 1024 * 1024;
+
+class ReadableFile {
+ public:
+  explicit ReadableFile(int fd) : fd_(fd) {}
+  ~ReadableFile() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  ReadableFile(const ReadableFile&) = delete;
+  ReadableFile& operator=(const ReadableFile&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Why `st` is no file a profile can be read from; null when it is one.
+const char* Unreadable(const struct stat& st) {
+  if (S_ISDIR(st.st_mode))
+    return "is a directory, not a profile";
+  if (!S_ISREG(st.st_mode))
+    return "is a device, FIFO or socket, not a profile";
+  if (static_cast<std::uintmax_t>(st.st_size) > kMaxProfileBytes)
+    return "is larger than 16 MiB";
+  return nullptr;
+}
+
+// The whole text of a regular file of at most kMaxProfileBytes. A directory, device or FIFO is
+// refused before it is opened for reading, so that nothing waits on it or reads it without end.
+std::string ReadProfileText(const std::filesystem::path& file) {
+  const std::string name = "'" + file.string() + "'";
+  auto refuse = [&](const std::string& why) { throw ProfileError("profile", name + " " + why); };
+  struct stat st;
+  if (::stat(file.c_str(), &st) != 0)
+    refuse(std::string("cannot be read: ") + std::strerror(errno));
+  if (const char* why = Unreadable(st))
+    refuse(why);
+  // Opened without waiting, and checked again: the name may have changed in between.
+  const ReadableFile in(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (in.get() < 0)
+    refuse(std::string("cannot be read: ") + std::strerror(errno));
+  if (::fstat(in.get(), &st) != 0)
+    refuse(std::string("cannot be read: ") + std::strerror(errno));
+  if (const char* why = Unreadable(st))
+    refuse(why);
+  std::string text(static_cast<size_t>(st.st_size), '\0');
+  size_t filled = 0;
+  while (true) {
+    if (filled == text.size()) {
+      // A file that grew since it was looked at is read on, up to the limit.
+      if (text.size() > kMaxProfileBytes)
+        refuse("is larger than 16 MiB");
+      text.resize(std::min(text.size() + 65536, kMaxProfileBytes + 1));
+    }
+    const ssize_t got = ::read(in.get(), text.data() + filled, text.size() - filled);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      refuse(std::string("cannot be read: ") + std::strerror(errno));
+    if (got == 0)
+      break;
+    filled += static_cast<size_t>(got);
+  }
+  text.resize(filled);
+  return text;
+}
+
 }  // namespace
 
 MachineDescription ParseProfile(std::string_view text,
                                 const std::filesystem::path& base_directory) {
+  const MemoryReserve reserve(text.size());
   Json root;
   try {
     root = Json::parse(text);
@@ -341,12 +454,7 @@ MachineDescription ParseProfile(std::string_view text,
 }
 
 MachineDescription LoadProfile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in)
-    throw ProfileError("profile", "cannot read " + file.string());
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseProfile(text.str(), std::filesystem::absolute(file).parent_path());
+  return ParseProfile(ReadProfileText(file), std::filesystem::absolute(file).parent_path());
 }
 
 }  // namespace standin

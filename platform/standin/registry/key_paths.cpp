@@ -1,5 +1,7 @@
 #include "platform/standin/registry/key_paths.h"
 
+#include <algorithm>
+
 #include "platform/standin/core/text.h"
 
 namespace standin {
@@ -47,7 +49,7 @@ DWORD SplitSubkey(std::wstring_view subkey, std::vector<std::wstring>& component
     const std::wstring_view part = subkey.substr(start, slash - start);
     if (part.empty())
       return ERROR_BAD_PATHNAME;
-    if (part.size() > 255)
+    if (part.size() > kMaxKeyNameLength)
       return ERROR_INVALID_PARAMETER;
     components.emplace_back(part);
     if (slash == std::wstring_view::npos)
@@ -58,25 +60,55 @@ DWORD SplitSubkey(std::wstring_view subkey, std::vector<std::wstring>& component
 }
 
 std::wstring ChildPath(const std::wstring& parent, const std::wstring& component) {
-  return parent + L"\\" + UpperCase(component);
+  std::wstring path = parent;
+  AppendChild(path, component);
+  return path;
+}
+
+void AppendChild(std::wstring& path, std::wstring_view component) {
+  path += L'\\';
+  path += UpperCase(component);
 }
 
 bool ParseKeyPath(const std::wstring& text,
                   std::wstring& root,
-                  std::vector<std::wstring>& components) {
+                  std::vector<std::wstring>& components,
+                  std::string* why) {
+  auto refuse = [&](const char* reason) {
+    if (why)
+      *why = reason;
+    return false;
+  };
   const size_t slash = text.find(L'\\');
-  const std::wstring first = UpperCase(text.substr(0, slash));
+  const std::wstring first = UpperCase(std::wstring_view(text).substr(0, slash));
+  root.clear();
   for (const auto& r : kRoots) {
     if (first == r.short_name || first == r.path)
       root = r.path;
   }
   if (root.empty())
-    return false;
-  if (slash == std::wstring::npos) {
-    components.clear();
+    return refuse("a key path starts with HKLM, HKCU, HKCR, HKU or HKCC");
+  components.clear();
+  if (slash == std::wstring::npos)
     return true;
+  const std::wstring_view subkey = std::wstring_view(text).substr(slash + 1);
+  // The levels are counted before anything is split, so that a path of any length is refused
+  // in one pass.
+  if (static_cast<size_t>(std::count(subkey.begin(), subkey.end(), L'\\')) >= kMaxKeyDepth + 1)
+    return refuse("a key path has at most 512 levels below its root");
+  if (HasControlCharacter(subkey))
+    return refuse("a key name holds a control character");
+  switch (SplitSubkey(subkey, components)) {
+    case ERROR_SUCCESS:
+      break;
+    case ERROR_INVALID_PARAMETER:
+      return refuse("a key name has at most 255 characters");
+    default:
+      return refuse("a key path has no empty names");
   }
-  return SplitSubkey(std::wstring_view(text).substr(slash + 1), components) == ERROR_SUCCESS;
+  if (components.size() > kMaxKeyDepth)
+    return refuse("a key path has at most 512 levels below its root");
+  return true;
 }
 
 std::optional<std::wstring> RootPath(HKEY root) {

@@ -22,14 +22,24 @@ std::optional<HKEY> RootOfObjectName(std::wstring_view name, std::wstring_view& 
 // ERROR_INVALID_PARAMETER.
 DWORD SplitSubkey(std::wstring_view subkey, std::vector<std::wstring>& components);
 
+// Windows' limits on a key: characters in its name, and levels of keys below a root.
+inline constexpr size_t kMaxKeyNameLength = 255;
+inline constexpr size_t kMaxKeyDepth = 512;
+
 // Reads "HKLM\Software\Example" (a root's short or full name, then components) into its
-// canonical root and components; false when it is no key path.
+// canonical root and components; false when it is no key path, with the reason in `why`: an
+// unknown root, an empty name, a name too long or holding a control character, too many levels.
+// Takes time linear in the text's length.
 bool ParseKeyPath(const std::wstring& text,
                   std::wstring& root,
-                  std::vector<std::wstring>& components);
+                  std::vector<std::wstring>& components,
+                  std::string* why = nullptr);
 
 // The canonical path of `component` below `parent`.
 std::wstring ChildPath(const std::wstring& parent, const std::wstring& component);
+// Makes `path` the canonical path of `component` below it, in place, so that walking down a
+// path costs time linear in its length.
+void AppendChild(std::wstring& path, std::wstring_view component);
 // The parent of a canonical path; empty for a root.
 std::wstring ParentPath(const std::wstring& path);
 // The last component of a path.

@@ -1,5 +1,7 @@
 #include "platform/standin/registry/registry.h"
 
+#include <algorithm>
+
 #include "platform/standin/core/text.h"
 #include "platform/standin/object_security/access_check.h"
 #include "platform/standin/object_security/object_security.h"
@@ -97,7 +99,8 @@ DWORD NewKeyDescriptor(const TokenData& token,
 
 Registry::Registry(const MachineDescription& description,
                    const AccountDatabase& accounts,
-                   const TokenData& process_token) {
+                   const TokenData& process_token)
+    : process_token_(process_token) {
   // Everything is read first, so that a refused profile touches no database.
   DefaultKeys defaults = ReadDefaultKeys(accounts.alias_domains(), process_token.user);
   const std::vector<ProfileKey> keys = ReadProfileKeys(description, accounts.alias_domains());
@@ -105,7 +108,7 @@ Registry::Registry(const MachineDescription& description,
   if (!description.registry_database.empty()) {
     backend_ = MakeSqliteRegistry(description.registry_database);
     host_defaults_ = std::move(defaults);
-    return;  // the database is opened and seeded on first use
+    return;  // the database is opened on first use, and seeded by the first write
   }
   backend_ = MakeMemoryRegistry();
   const DWORD seeded = backend_->Run(
@@ -122,22 +125,50 @@ Registry::Registry(const MachineDescription& description,
 
 Registry::~Registry() = default;
 
-DWORD Registry::Ready(const TokenData& token) {
-  std::lock_guard lock(seed_mutex_);
-  if (host_defaults_.empty())
-    return ERROR_SUCCESS;
-  const DWORD seeded = backend_->Run(
-      true, [&](RegistryTransaction& tx) { return WriteDefaultKeys(tx, token, host_defaults_); });
-  if (seeded == ERROR_SUCCESS)
-    host_defaults_.clear();
-  return seeded;
+DWORD Registry::Transact(bool write, const std::function<DWORD(RegistryTransaction&)>& body) {
+  RegistryBackend* store = backend_.get();
+  {
+    std::lock_guard lock(seed_mutex_);
+    if (!host_defaults_.empty()) {
+      bool seeded = false;
+      const DWORD looked = backend_->Run(false, [&](RegistryTransaction& tx) -> DWORD {
+        seeded = std::all_of(host_defaults_.begin(), host_defaults_.end(),
+                             [&](const auto& key) { return tx.HasKey(UpperCase(key.first)); });
+        return ERROR_SUCCESS;
+      });
+      if (looked != ERROR_SUCCESS)
+        return looked;
+      if (!seeded && write) {
+        const DWORD written = backend_->Run(true, [&](RegistryTransaction& tx) {
+          return WriteDefaultKeys(tx, process_token_, host_defaults_);
+        });
+        if (written != ERROR_SUCCESS)
+          return written;
+        seeded = true;
+      }
+      if (seeded) {
+        host_defaults_.clear();
+        defaults_.reset();
+      } else {
+        if (!defaults_) {
+          auto defaults = MakeMemoryRegistry();
+          const DWORD made = defaults->Run(true, [&](RegistryTransaction& tx) {
+            return WriteDefaultKeys(tx, process_token_, host_defaults_);
+          });
+          if (made != ERROR_SUCCESS)
+            return made;
+          defaults_ = std::move(defaults);
+        }
+        store = defaults_.get();
+      }
+    }
+  }
+  return store->Run(write, body);
 }
 
 DWORD Registry::RootAccess(const TokenData& token, const std::wstring& root, ACCESS_MASK& granted) {
   granted = 0;
-  if (const DWORD ready = Ready(token); ready != ERROR_SUCCESS)
-    return ready;
-  return backend_->Run(false, [&](RegistryTransaction& tx) -> DWORD {
+  return Transact(false, [&](RegistryTransaction& tx) -> DWORD {
     OwnedDescriptor sd;
     if (const DWORD read = ReadKey(tx, root, sd); read != ERROR_SUCCESS)
       return read;
@@ -146,17 +177,11 @@ DWORD Registry::RootAccess(const TokenData& token, const std::wstring& root, ACC
 }
 
 template <typename Body>
-DWORD Registry::Below(const TokenData& token,
-                      const std::wstring& base,
-                      std::wstring_view subkey,
-                      bool write,
-                      Body body) {
+DWORD Registry::Below(const std::wstring& base, std::wstring_view subkey, bool write, Body body) {
   std::vector<std::wstring> components;
   if (const DWORD split = SplitSubkey(subkey, components); split != ERROR_SUCCESS)
     return split;
-  if (const DWORD ready = Ready(token); ready != ERROR_SUCCESS)
-    return ready;
-  return backend_->Run(write, [&](RegistryTransaction& tx) -> DWORD {
+  return Transact(write, [&](RegistryTransaction& tx) -> DWORD {
     if (!tx.HasKey(base))
       return ERROR_KEY_DELETED;
     return body(tx, components);
@@ -168,11 +193,11 @@ DWORD Registry::Open(const TokenData& token,
                      std::wstring_view subkey,
                      ACCESS_MASK desired,
                      OpenedKey& opened) {
-  return Below(token, base, subkey, false,
+  return Below(base, subkey, false,
                [&](RegistryTransaction& tx, const std::vector<std::wstring>& components) {
                  std::wstring path = base;
                  for (const auto& c : components)
-                   path = ChildPath(path, c);
+                   AppendChild(path, c);
                  return OpenExisting(tx, token, path, desired, opened);
                });
 }
@@ -186,15 +211,17 @@ DWORD Registry::Create(const TokenData& token,
                        OpenedKey& opened,
                        DWORD& disposition) {
   return Below(
-      token, base, subkey, true,
+      base, subkey, true,
       [&](RegistryTransaction& tx, const std::vector<std::wstring>& components) {
         std::wstring path = base;
         size_t existing = 0;
         for (; existing < components.size(); ++existing) {
-          const std::wstring child = ChildPath(path, components[existing]);
-          if (!tx.HasKey(child))
+          const size_t parent_length = path.size();
+          AppendChild(path, components[existing]);
+          if (!tx.HasKey(path)) {
+            path.resize(parent_length);
             break;
-          path = child;
+          }
         }
         if (existing == components.size()) {
           disposition = REG_OPENED_EXISTING_KEY;
@@ -217,7 +244,7 @@ DWORD Registry::Create(const TokenData& token,
                   NewKeyDescriptor(token, parent, last ? security : nullptr, created);
               made != ERROR_SUCCESS)
             return made;
-          path = ChildPath(path, components[i]);
+          AppendChild(path, components[i]);
           tx.PutKey(path, ParentPath(path), {components[i], created});
           parent = std::move(created);
         }
@@ -232,7 +259,7 @@ DWORD Registry::Create(const TokenData& token,
 }
 
 DWORD Registry::DeleteKey(const std::wstring& path) {
-  return backend_->Run(true, [&](RegistryTransaction& tx) -> DWORD {
+  return Transact(true, [&](RegistryTransaction& tx) -> DWORD {
     if (!tx.HasKey(path))
       return ERROR_KEY_DELETED;
     if (ParentPath(path).empty() || !tx.Subkeys(path).empty())
@@ -245,7 +272,7 @@ DWORD Registry::DeleteKey(const std::wstring& path) {
 DWORD Registry::GetSecurity(const std::wstring& path,
                             SECURITY_INFORMATION information,
                             OwnedDescriptor& out) {
-  return backend_->Run(false, [&](RegistryTransaction& tx) -> DWORD {
+  return Transact(false, [&](RegistryTransaction& tx) -> DWORD {
     OwnedDescriptor sd;
     if (const DWORD read = ReadKey(tx, path, sd); read != ERROR_SUCCESS)
       return read == ERROR_FILE_NOT_FOUND ? ERROR_KEY_DELETED : read;
@@ -277,7 +304,7 @@ DWORD Registry::Set(const TokenData& token,
       !MayOwn(token,
               SidValue::FromBytes(given.owner.data(), given.owner.size()).value_or(SidValue())))
     return ERROR_INVALID_OWNER;
-  return backend_->Run(true, [&](RegistryTransaction& tx) -> DWORD {
+  return Transact(true, [&](RegistryTransaction& tx) -> DWORD {
     OwnedDescriptor sd;
     if (const DWORD read = ReadKey(tx, path, sd); read != ERROR_SUCCESS)
       return read == ERROR_FILE_NOT_FOUND && !by_name ? ERROR_KEY_DELETED : read;
@@ -308,7 +335,7 @@ DWORD Registry::Set(const TokenData& token,
 }
 
 DWORD Registry::QueryValue(const std::wstring& path, std::wstring_view name, RegistryValue& out) {
-  return backend_->Run(false, [&](RegistryTransaction& tx) -> DWORD {
+  return Transact(false, [&](RegistryTransaction& tx) -> DWORD {
     if (!tx.HasKey(path))
       return ERROR_KEY_DELETED;
     auto value = tx.Value(path, std::wstring(name));
@@ -320,7 +347,7 @@ DWORD Registry::QueryValue(const std::wstring& path, std::wstring_view name, Reg
 }
 
 DWORD Registry::SetValue(const std::wstring& path, const RegistryValue& value) {
-  return backend_->Run(true, [&](RegistryTransaction& tx) -> DWORD {
+  return Transact(true, [&](RegistryTransaction& tx) -> DWORD {
     if (!tx.HasKey(path))
       return ERROR_KEY_DELETED;
     tx.PutValue(path, value);
@@ -329,7 +356,7 @@ DWORD Registry::SetValue(const std::wstring& path, const RegistryValue& value) {
 }
 
 DWORD Registry::DeleteValue(const std::wstring& path, std::wstring_view name) {
-  return backend_->Run(true, [&](RegistryTransaction& tx) -> DWORD {
+  return Transact(true, [&](RegistryTransaction& tx) -> DWORD {
     if (!tx.HasKey(path))
       return ERROR_KEY_DELETED;
     return tx.RemoveValue(path, std::wstring(name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;

@@ -4,6 +4,7 @@
 // operation returns a Win32 code and works in one transaction of the store.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,6 +87,10 @@ class Registry {
                                    SECURITY_INFORMATION information,
                                    const OwnedDescriptor& given);
 
+  // The lock that an edit of a key's or value's descriptor holds from its load to its store,
+  // so that the host's editors take turns (see RegistryBackend::LockForEdit).
+  DWORD LockForEdit(HostLock& lock) { return backend_->LockForEdit(lock); }
+
   DWORD QueryValue(const std::wstring& path, std::wstring_view name, RegistryValue& value);
   DWORD SetValue(const std::wstring& path, const RegistryValue& value);
   DWORD DeleteValue(const std::wstring& path, std::wstring_view name);
@@ -94,24 +99,23 @@ class Registry {
   // Runs `body(tx, components)` on the components of `subkey` below `base`, in one transaction,
   // once the store is ready and `base` is there (ERROR_KEY_DELETED when it is gone).
   template <typename Body>
-  DWORD Below(const TokenData& token,
-              const std::wstring& base,
-              std::wstring_view subkey,
-              bool write,
-              Body body);
+  DWORD Below(const std::wstring& base, std::wstring_view subkey, bool write, Body body);
   // SetSecurity, or with `by_name` SetSecurityWithInheritance.
   DWORD Set(const TokenData& token,
             const std::wstring& path,
             SECURITY_INFORMATION information,
             const OwnedDescriptor& given,
             bool by_name);
-  // Seeds the database on first use, so that a host run that never reads the registry never
-  // creates it.
-  DWORD Ready(const TokenData& token);
+  // Runs `body` in one transaction of the store: a write seeds the database's default keys
+  // first, with its first write; a read before then reads the default keys alone, so that
+  // reading never writes and a database that may only be read still is.
+  DWORD Transact(bool write, const std::function<DWORD(RegistryTransaction&)>& body);
 
+  const TokenData& process_token_;
   std::unique_ptr<RegistryBackend> backend_;
   std::mutex seed_mutex_;
   std::vector<std::pair<std::wstring, OwnedDescriptor>> host_defaults_;  // still to seed
+  std::unique_ptr<RegistryBackend> defaults_;  // the default keys alone, until seeded
 };
 
 }  // namespace standin

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/standin/core/owned_descriptor.h"
+#include "platform/standin/files/host_lock.h"
 
 namespace standin {
 
@@ -50,13 +51,21 @@ class RegistryBackend {
  public:
   virtual ~RegistryBackend() = default;
   // Runs `body` as one transaction: kept when it returns ERROR_SUCCESS, undone otherwise.
-  // Storage failures give ERROR_REGISTRY_IO_FAILED.
+  // Storage failures give the registry's codes: ERROR_BADDB for a damaged store,
+  // ERROR_REGISTRY_IO_FAILED for one that cannot be read or written, ERROR_ACCESS_DENIED,
+  // ERROR_LOCK_VIOLATION, ERROR_DISK_FULL.
   virtual DWORD Run(bool write, const std::function<DWORD(RegistryTransaction&)>& body) = 0;
+  // The lock that every editor of the store's keys and values in other processes takes from
+  // the load of a descriptor to its store; none for a store of this process alone.
+  virtual DWORD LockForEdit(HostLock&) { return ERROR_SUCCESS; }
 };
 
 std::unique_ptr<RegistryBackend> MakeMemoryRegistry();
-// A database file shared by processes: WAL journal, synchronous FULL, every write in BEGIN
-// IMMEDIATE ... COMMIT, waiting for other writers. Opened on first use in each process.
+// A database file shared by processes: WAL journal, so that readers never wait for a writer;
+// synchronous FULL; every write in BEGIN IMMEDIATE ... COMMIT, waiting for other writers. Opened
+// on first use in each process, and written first by the first write. A failure is reported on
+// standard error with the database's path and SQLite's text; the call returns its code. The
+// edit lock is the file beside it, FILE.lock.
 std::unique_ptr<RegistryBackend> MakeSqliteRegistry(const std::filesystem::path& file);
 
 }  // namespace standin

@@ -78,14 +78,18 @@ std::vector<ProfileKey> ReadProfileKeys(const MachineDescription& description,
   for (const auto& key : description.registry) {
     ProfileKey entry;
     entry.where = "registry." + WideToUtf8(key.path);
-    if (!ParseKeyPath(key.path, entry.root, entry.components))
-      throw ProfileError(entry.where, "a key path starts with HKLM, HKCU, HKCR, HKU or HKCC");
+    std::string why;
+    if (!ParseKeyPath(key.path, entry.root, entry.components, &why))
+      throw ProfileError(entry.where, why);
     if (key.sddl) {
       entry.sd = Parse(*key.sddl, aliases);
       if (!entry.sd)
         throw ProfileError(entry.where + ".sddl", "malformed SDDL");
     }
     for (const auto& v : key.values) {
+      if (HasControlCharacter(v.name))
+        throw ProfileError(entry.where + ".values." + WideToUtf8(v.name),
+                           "a value name holds a control character");
       RegistryValue value{v.name, v.type.value_or(REG_BINARY), v.bytes};
       if (v.sddl) {
         const std::string at = entry.where + ".values." + WideToUtf8(v.name) + ".sddl";
@@ -128,23 +132,22 @@ DWORD WriteProfileKey(RegistryTransaction& tx, const TokenData& token, const Pro
     return read;
   OwnedDescriptor parent_sd = parent.sd;
   for (size_t i = 0; i < key.components.size(); ++i) {
-    const std::wstring child = ChildPath(path, key.components[i]);
+    AppendChild(path, key.components[i]);
     const bool last = i + 1 == key.components.size();
-    const bool exists = tx.HasKey(child);
+    const bool exists = tx.HasKey(path);
     OwnedDescriptor sd;
     RegistryKeyRecord existing;
     if (last && key.sd) {
       sd = *key.sd;
-    } else if (exists && tx.Key(child, existing) == ERROR_SUCCESS) {
+    } else if (exists && tx.Key(path, existing) == ERROR_SUCCESS) {
       sd = existing.sd;
     } else if (const DWORD made = NewKeyDescriptor(token, parent_sd, nullptr, sd);
                made != ERROR_SUCCESS) {
       return made;
     }
     if (!exists || (last && key.sd))
-      PutKey(tx, child, key.components[i], sd);
-    path = child;
-    parent_sd = sd;
+      PutKey(tx, path, key.components[i], sd);
+    parent_sd = std::move(sd);
   }
   if (key.components.empty() && key.sd)
     PutKey(tx, path, path, *key.sd);

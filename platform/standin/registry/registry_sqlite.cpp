@@ -1,15 +1,21 @@
 // The host's registry in a SQLite database. Each write is one IMMEDIATE transaction, so that
 // other processes see it whole or not at all; the WAL journal with synchronous FULL keeps every
-// committed write when a process dies. The connection belongs to the process that opened it: a
-// forked child opens its own.
+// committed write when a process dies, and lets readers go on while another process writes.
+// Nothing is written before the first write: the schema comes with it, so that a database this
+// process may only read is read as it is. A database that is damaged, or holds what is no
+// registry, is reported and left untouched. The connection belongs to the process that opened
+// it: a forked child opens its own.
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <mutex>
-#include <stdexcept>
+#include <set>
 #include <system_error>
 
 #include "platform/standin/core/text.h"
+#include "platform/standin/files/host_errors.h"
 #include "platform/standin/registry/registry_backend.h"
 
 namespace standin {
@@ -26,15 +32,56 @@ constexpr char kSchema[] =
     "  key TEXT NOT NULL, uname TEXT NOT NULL, name TEXT NOT NULL, type INTEGER NOT NULL,"
     "  data BLOB NOT NULL, PRIMARY KEY(key, uname));";
 
-struct SqliteFailure : std::runtime_error {
-  using std::runtime_error::runtime_error;
+// Statements that read every column the registry uses: they prepare only on its own layout.
+constexpr const char* kLayoutProbes[] = {
+    "SELECT path, parent, name, sd FROM reg_keys LIMIT 0",
+    "SELECT key, uname, name, type, data FROM reg_values LIMIT 0",
 };
+
+// A failed SQLite call: its result code, the host's errno behind it, and SQLite's own text.
+struct SqliteFailure {
+  int code;
+  int system_error;
+  std::string message;
+};
+
+SqliteFailure FailureOf(sqlite3* db, int code) {
+  return {code, db ? sqlite3_system_errno(db) : 0, db ? sqlite3_errmsg(db) : sqlite3_errstr(code)};
+}
+
+// The registry's code for a failed SQLite call.
+DWORD RegistryError(const SqliteFailure& failure) {
+  switch (failure.code & 0xFF) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_FORMAT:
+    case SQLITE_ERROR:  // a statement that does not fit the database's layout
+      return ERROR_BADDB;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return ERROR_LOCK_VIOLATION;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return ERROR_ACCESS_DENIED;
+    case SQLITE_FULL:
+      return ERROR_DISK_FULL;
+    case SQLITE_NOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_CANTOPEN:
+      if (failure.system_error == EACCES || failure.system_error == EPERM)
+        return HostError(failure.system_error);
+      return ERROR_REGISTRY_IO_FAILED;
+    default:
+      return ERROR_REGISTRY_IO_FAILED;
+  }
+}
 
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
-      throw SqliteFailure(sqlite3_errmsg(db));
+    if (const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); rc != SQLITE_OK)
+      throw FailureOf(db, rc);
   }
   ~Statement() { sqlite3_finalize(stmt_); }
   Statement(const Statement&) = delete;
@@ -65,7 +112,7 @@ class Statement {
       return true;
     if (rc == SQLITE_DONE)
       return false;
-    throw SqliteFailure(sqlite3_errmsg(sqlite3_db_handle(stmt_)));
+    throw FailureOf(sqlite3_db_handle(stmt_), rc);
   }
 
   std::wstring ColumnText(int column) const {
@@ -85,7 +132,7 @@ class Statement {
  private:
   void Check(int rc) {
     if (rc != SQLITE_OK)
-      throw SqliteFailure(sqlite3_errmsg(sqlite3_db_handle(stmt_)));
+      throw FailureOf(sqlite3_db_handle(stmt_), rc);
   }
   sqlite3_stmt* stmt_ = nullptr;
 };
@@ -163,13 +210,41 @@ class SqliteTransaction : public RegistryTransaction {
   sqlite3* db_;
 };
 
-void Execute(sqlite3* db, const char* sql) {
-  char* message = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-    const std::string text = message ? message : sqlite3_errmsg(db);
-    sqlite3_free(message);
-    throw SqliteFailure(text);
+// A database that holds nothing yet, as a reader sees it: no keys, no values.
+class EmptyTransaction : public RegistryTransaction {
+ public:
+  bool HasKey(const std::wstring&) override { return false; }
+  DWORD Key(const std::wstring&, RegistryKeyRecord&) override { return ERROR_FILE_NOT_FOUND; }
+  std::vector<std::wstring> Subkeys(const std::wstring&) override { return {}; }
+  void PutKey(const std::wstring&, const std::wstring&, const RegistryKeyRecord&) override {}
+  void RemoveKey(const std::wstring&) override {}
+  std::optional<RegistryValue> Value(const std::wstring&, const std::wstring&) override {
+    return std::nullopt;
   }
+  void PutValue(const std::wstring&, const RegistryValue&) override {}
+  bool RemoveValue(const std::wstring&, const std::wstring&) override { return false; }
+};
+
+void Execute(sqlite3* db, const char* sql) {
+  if (const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr); rc != SQLITE_OK)
+    throw FailureOf(db, rc);
+}
+
+// What the database holds: nothing yet, the registry's tables, or something else.
+enum class Layout { kEmpty, kRegistry };
+
+Layout ReadLayout(sqlite3* db) {
+  std::set<std::string> tables;
+  Statement s(db, "SELECT name FROM sqlite_master WHERE type = 'table'");
+  while (s.Step())
+    tables.insert(WideToUtf8(s.ColumnText(0)));
+  if (tables.empty())
+    return Layout::kEmpty;
+  if (!tables.count("reg_keys") || !tables.count("reg_values"))
+    throw SqliteFailure{SQLITE_FORMAT, 0, "the database holds tables of another program"};
+  for (const char* probe : kLayoutProbes)
+    Statement(db, probe);
+  return Layout::kRegistry;
 }
 
 class SqliteRegistry : public RegistryBackend {
@@ -182,66 +257,149 @@ class SqliteRegistry : public RegistryBackend {
       sqlite3_close(db_);
   }
 
+  DWORD LockForEdit(HostLock& lock) override {
+    std::error_code ignored;
+    std::filesystem::create_directories(file_.parent_path(), ignored);
+    return lock.Take(file_.string() + ".lock", true);
+  }
+
   DWORD Run(bool write, const std::function<DWORD(RegistryTransaction&)>& body) override {
     std::lock_guard lock(mutex_);
     try {
-      Open();
-    } catch (const std::exception&) {
-      return ERROR_REGISTRY_IO_FAILED;
+      if (!write && !Exists()) {
+        // Nothing written yet: a read finds nothing, and creates nothing.
+        EmptyTransaction empty;
+        return body(empty);
+      }
+      Open(write);
+      return write ? Write(body) : Read(body);
+    } catch (const SqliteFailure& failure) {
+      Report(failure);
+      return RegistryError(failure);
     }
+  }
+
+ private:
+  // False only when there is no file yet; a file that cannot be looked at is left to SQLite to
+  // report.
+  bool Exists() const {
+    struct stat st;
+    return (db_ && pid_ == getpid()) || ::stat(file_.c_str(), &st) == 0 || errno != ENOENT;
+  }
+
+  // Opens the connection on first use; a write may create the file, a read never does.
+  void Open(bool write) {
+    if (db_ && pid_ == getpid())
+      return;
+    db_ = nullptr;  // a parent's connection is left alone, never used nor closed here
+    if (write) {
+      std::error_code ignored;
+      std::filesystem::create_directories(file_.parent_path(), ignored);
+    }
+    // Opened for writing where the host allows it, else for reading only.
+    const int flags = SQLITE_OPEN_READWRITE | (write ? SQLITE_OPEN_CREATE : 0);
+    sqlite3* db = nullptr;
+    if (const int rc = sqlite3_open_v2(file_.c_str(), &db, flags, nullptr); rc != SQLITE_OK) {
+      const SqliteFailure failure = FailureOf(db, rc);
+      sqlite3_close(db);
+      throw failure;
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // The journal's files stay when the last connection closes: a process that may not create
+    // them can still read the database through them.
+    int persist = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    db_ = db;
+    pid_ = getpid();
+    wal_ = false;
     try {
-      Execute(db_, write ? "BEGIN IMMEDIATE" : "BEGIN");
-    } catch (const SqliteFailure&) {
-      return ERROR_REGISTRY_IO_FAILED;
+      Execute(db_, "PRAGMA synchronous=FULL");
+    } catch (...) {
+      sqlite3_close(db_);
+      db_ = nullptr;
+      throw;
     }
+  }
+
+  // The journal is set by the first write, once the file is known to be a registry or empty:
+  // a reader never changes the file, and neither does a writer that finds another program's.
+  void UseWal() {
+    Execute(db_, "BEGIN");
+    try {
+      ReadLayout(db_);
+    } catch (...) {
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    Execute(db_, "PRAGMA journal_mode=WAL");
+    wal_ = true;
+  }
+
+  DWORD Read(const std::function<DWORD(RegistryTransaction&)>& body) {
+    Execute(db_, "BEGIN");
     DWORD result;
     try {
-      SqliteTransaction tx(db_);
-      result = body(tx);
-      if (result == ERROR_SUCCESS) {
-        Execute(db_, "COMMIT");
-        return ERROR_SUCCESS;
+      if (ReadLayout(db_) == Layout::kEmpty) {
+        EmptyTransaction empty;
+        result = body(empty);
+      } else {
+        SqliteTransaction tx(db_);
+        result = body(tx);
       }
-    } catch (const SqliteFailure&) {
-      result = ERROR_REGISTRY_IO_FAILED;
+    } catch (...) {
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
     }
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return result;
   }
 
- private:
-  void Open() {
-    if (db_ && pid_ == getpid())
-      return;
-    db_ = nullptr;  // a parent's connection is left alone, never used nor closed here
-    std::error_code ignored;
-    std::filesystem::create_directories(file_.parent_path(), ignored);
-    sqlite3* db = nullptr;
-    const int rc =
-        sqlite3_open_v2(file_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    if (rc != SQLITE_OK) {
-      sqlite3_close(db);
-      throw SqliteFailure("cannot open the registry database");
-    }
+  DWORD Write(const std::function<DWORD(RegistryTransaction&)>& body) {
+    if (!wal_)
+      UseWal();
+    Execute(db_, "BEGIN IMMEDIATE");
     try {
-      sqlite3_busy_timeout(db, kBusyTimeoutMs);
-      Execute(db, "PRAGMA journal_mode=WAL");
-      Execute(db, "PRAGMA synchronous=FULL");
-      Execute(db, "BEGIN IMMEDIATE");
-      Execute(db, kSchema);
-      Execute(db, "COMMIT");
+      if (ReadLayout(db_) == Layout::kEmpty)
+        Execute(db_, kSchema);
+      SqliteTransaction tx(db_);
+      const DWORD result = body(tx);
+      if (result == ERROR_SUCCESS) {
+        Execute(db_, "COMMIT");
+        return ERROR_SUCCESS;
+      }
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      return result;
     } catch (...) {
-      sqlite3_close(db);
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
-    db_ = db;
-    pid_ = getpid();
+  }
+
+  // The registry calls return codes only; what SQLite said, and of which file, goes to
+  // standard error, once for each new text.
+  void Report(const SqliteFailure& failure) {
+    const std::string line =
+        "vortiss: registry database " + file_.string() + ": " + failure.message + "\n";
+    if (line == last_report_)
+      return;
+    last_report_ = line;
+    // Written to the descriptor itself: the host's wide streams own stderr's orientation.
+    for (size_t written = 0; written < line.size();) {
+      const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);
+      if (n <= 0 && errno != EINTR)
+        break;
+      written += n > 0 ? static_cast<size_t>(n) : 0;
+    }
   }
 
   const std::filesystem::path file_;
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   pid_t pid_ = 0;
+  bool wal_ = false;
+  std::string last_report_;
 };
 
 }  // namespace
