@@ -561,6 +561,19 @@ TEST_F(HostSdTest, ProtectionSetAndNewValues) {
   ASSERT_EQ(reopened.status, 0) << reopened.err;
   EXPECT_NE(Parse(reopened.out).sddl.find("(A;ID;FR;;;BG)"), std::string::npos) << reopened.out;
 
+  // What show prints, set takes back: a saved descriptor restores as it was, with no entry
+  // inherited twice. A folder's DACL comes back marked as passing its entries on (AI).
+  for (const fs::path& saved : {file, file.parent_path()}) {
+    const std::string before = Run({"sd", "show", "--sddl", saved.string()}).out;
+    const HostRun restored =
+        Run({"sd", "set", saved.string(), before.substr(0, before.size() - 1)});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    std::string after = Run({"sd", "show", "--sddl", saved.string()}).out;
+    if (before.find("D:AI") == std::string::npos)
+      after = Replace(after, "D:AI", "D:");
+    EXPECT_EQ(after, before);
+  }
+
   for (const std::vector<std::string>& target :
        std::vector<std::vector<std::string>>{{"--key", "HKCU\\Software\\VortissSet"},
                                              {"--value", "HKCU\\Software\\VortissSet", "Stored"}}) {
