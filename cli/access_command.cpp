@@ -70,8 +70,19 @@ int RunAccessAs(const std::wstring& path, const AccessOptions& options) {
     }
     return CannotRun(L"cannot make an access context for '" + account + L"'", context.error());
   }
+  DWORD error = ERROR_SUCCESS;
+  if (!Reachable(context, path, error)) {
+    if (error != ERROR_SUCCESS)
+      return CannotRun(L"cannot read a directory above '" + path + L"'", error);
+    std::wcout << L"answer: no\n";
+    if (options.explain)
+      std::wcout << L"explain: " << context.name()
+                 << L" may not traverse a directory above the object\n";
+    std::wcout << std::flush;
+    return kNo;
+  }
   ObjectDescriptor descriptor;
-  if (const DWORD error = descriptor.Read(path, SE_FILE_OBJECT))
+  if ((error = descriptor.Read(path, SE_FILE_OBJECT)) != ERROR_SUCCESS)
     return CannotRun(L"cannot read the descriptor of '" + path + L"'", error);
   ACCESS_MASK granted = 0;
   const DWORD result = context.Check(descriptor.get(), desired, granted);

@@ -216,7 +216,65 @@ Explanation Explain(HANDLE token_or_context,
 }
 #endif
 
+// Whether the context holds the privilege `name` enabled.
+bool HoldsEnabled(AUTHZ_CLIENT_CONTEXT_HANDLE context, const wchar_t* name) {
+  LUID luid{};
+  if (!LookupPrivilegeValueW(nullptr, name, &luid))
+    return false;
+  DWORD needed = 0;
+  std::vector<BYTE> buffer;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (AuthzGetInformationFromContext(context, AuthzContextInfoPrivileges,
+                                       static_cast<DWORD>(buffer.size()), &needed,
+                                       buffer.empty() ? nullptr : buffer.data()))
+      break;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || attempt == 1)
+      return false;
+    buffer.resize(needed);
+  }
+  if (buffer.size() < sizeof(DWORD))
+    return false;
+  const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+    const LUID_AND_ATTRIBUTES& p = privileges->Privileges[i];
+    if (p.Luid.LowPart == luid.LowPart && p.Luid.HighPart == luid.HighPart)
+      return (p.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool Reachable(const AccountContext& context, const std::wstring& path, DWORD& error) {
+  error = ERROR_SUCCESS;
+  if (context.bypasses_traverse())
+    return true;
+  // Every directory above the object, up to the drive's root.
+  auto is_root = [](const std::wstring& p) {
+    return p.size() >= 2 && p.back() == L'\\' && p[p.size() - 2] == L':';
+  };
+  std::wstring current = path;
+  while (!is_root(current) && current.size() > 1 && current.back() == L'\\')
+    current.pop_back();
+  while (!is_root(current)) {
+    const size_t cut = current.find_last_of(L'\\');
+    if (cut == std::wstring::npos || cut == 0)
+      break;
+    current.resize(cut);
+    if (current.back() == L':')
+      current += L'\\';
+    ObjectDescriptor descriptor;
+    if ((error = descriptor.Read(current, SE_FILE_OBJECT)) != ERROR_SUCCESS)
+      return false;
+    ACCESS_MASK granted = 0;
+    const DWORD result = context.Check(descriptor.get(), FILE_TRAVERSE, granted);
+    if (result != ERROR_SUCCESS) {
+      error = result == ERROR_ACCESS_DENIED ? ERROR_SUCCESS : result;
+      return false;
+    }
+  }
+  return true;
+}
 
 AccountContext::AccountContext(const std::wstring& account) {
   std::vector<BYTE> sid;
@@ -238,11 +296,13 @@ AccountContext::AccountContext(const std::wstring& account) {
     manager_ = nullptr;
     return;
   }
-  if (!AuthzInitializeContextFromSid(0, sid.data(), manager_, nullptr, LUID{}, nullptr,
-                                     &context_)) {
+  if (!AuthzInitializeContextFromSid(AUTHZ_COMPUTE_PRIVILEGES, sid.data(), manager_, nullptr,
+                                     LUID{}, nullptr, &context_)) {
     error_ = GetLastError();
     context_ = nullptr;
+    return;
   }
+  bypasses_traverse_ = HoldsEnabled(context_, L"SeChangeNotifyPrivilege");
 }
 
 AccountContext::~AccountContext() {

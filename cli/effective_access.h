@@ -25,6 +25,11 @@ class AccountContext {
   // The account's qualified name as the lookup reports it.
   const std::wstring& name() const { return name_; }
 
+  // Whether the account passes through directories it may not traverse (the platform's
+  // SeChangeNotifyPrivilege, held enabled); without it every directory above an object must
+  // grant FILE_TRAVERSE.
+  bool bypasses_traverse() const { return bypasses_traverse_; }
+
   // AuthzAccessCheck of `desired` on `descriptor`: ERROR_SUCCESS, ERROR_ACCESS_DENIED or the
   // code of the failure; `granted` receives the granted rights.
   DWORD Check(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK desired, ACCESS_MASK& granted) const;
@@ -34,6 +39,7 @@ class AccountContext {
   AUTHZ_CLIENT_CONTEXT_HANDLE context_ = nullptr;
   DWORD error_ = ERROR_SUCCESS;
   std::wstring name_;
+  bool bypasses_traverse_ = false;
 };
 
 // A descriptor (owner, group and DACL) read by name, released with LocalFree.
@@ -49,6 +55,11 @@ struct ObjectDescriptor {
  private:
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
+
+// Whether the account may reach the object `path` names: true when it bypasses traverse
+// checking, or every directory above the object grants it FILE_TRAVERSE. `error` receives the
+// code of a directory whose descriptor cannot be read.
+bool Reachable(const AccountContext& context, const std::wstring& path, DWORD& error);
 
 // The lines that say why a check decided as it did: the owner's implicit rights, privileges
 // used, each DACL entry that applied with the SID it matched through, and the bits missing.

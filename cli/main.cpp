@@ -10,6 +10,7 @@
 
 #include "cli/access_command.h"
 #include "cli/console.h"
+#include "cli/find_command.h"
 #include "cli/library.h"
 #include "cli/sd_command.h"
 #include "cli/windows_path.h"
@@ -160,6 +161,7 @@ int main(int argc, char** argv) {
   AccessOptions access_options;
   AddAccessOptions(*access, access_options);
   SdCommand sd(app);
+  FindCommand find(app);
 
   try {
     app.parse(argc, argv);
@@ -170,6 +172,8 @@ int main(int argc, char** argv) {
   if (!PrepareEnvironment(options))
     return kUsage;
   // The class library runs in this process, on the machine the environment now names.
+  if (find.parsed())
+    return find.Run();
   if (sd.parsed())
     return sd.Run();
   if (access->parsed() && access->count("--as") > 0)

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -256,7 +257,14 @@ TEST_F(HostTest, ProfileFromTheEnvironmentIsCheckedToo) {
 
 TEST_F(HostTest, UsageErrors) {
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"bogus"}, {"admin", "extra"}, {"--machine"}, {"--no-such-option", "admin"}}) {
+           {},
+           {"bogus"},
+           {"admin", "extra"},
+           {"--machine"},
+           {"--no-such-option", "admin"},
+           {"sd", "find", "/tmp", "--rights", "FW"},
+           {"sd", "find", "/tmp", "--as", "root", "--rights", "QQ"},
+           {"sd", "find", "/tmp", "--as", "no-such-account", "--rights", "FW"}}) {
     const HostRun run = Run(args);
     EXPECT_EQ(run.status, 2) << (args.empty() ? "(no arguments)" : args[0]);
     EXPECT_EQ(run.out, "");
@@ -376,6 +384,84 @@ TEST_F(HostTest, AccessOnTheHostAnswersAsTheHostDoes) {
   const HostRun allowed = RunWith(as_nobody, {"access", open.string() + "/"}, {});
   EXPECT_EQ(allowed.status, 0) << allowed.out << allowed.err;
   EXPECT_TRUE(fs::is_empty(open));
+}
+
+// sd find walks as the process and answers for the account: on the host, every object it lists
+// (or leaves out) is one the kernel lets nobody write (or not), each checked by a real write.
+TEST_F(HostTest, FindAgreesWithTheKernelForNobody) {
+  const passwd* nobody = getpwuid(65534);
+  if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv") || !nobody)
+    GTEST_SKIP() << "needs root and setpriv to ask as nobody";
+  const fs::path root = dir_ / "tree";
+  auto make = [&](const std::string& name, fs::perms perms, bool directory) {
+    const fs::path path = root / name;
+    if (directory)
+      fs::create_directories(path);
+    else
+      std::ofstream(path) << "x";
+    fs::permissions(path, perms);
+  };
+  using P = fs::perms;
+  fs::permissions(dir_, P::all);
+  make("", P::all, true);
+  make("open", P::all, true);
+  make("open/f",
+       P::owner_read | P::owner_write | P::group_read | P::group_write | P::others_read |
+           P::others_write,
+       false);
+  make("open/ro", P::owner_read | P::owner_write | P::group_read | P::others_read, false);
+  make("closed", P::owner_all | P::group_read | P::group_exec | P::others_read | P::others_exec,
+       true);
+  make("closed/f", P::owner_read | P::owner_write | P::others_read | P::others_write, false);
+  make("sticky", P::all | P::sticky_bit, true);
+  make("sticky/f", P::owner_read | P::owner_write | P::others_read, false);
+  make("private", P::owner_all, true);
+  make("private/inner", P::all, true);
+  make("private/inner/f", P::owner_read | P::owner_write | P::others_read | P::others_write, false);
+  make("named", P::owner_all | P::group_read | P::group_exec | P::others_read | P::others_exec,
+       true);
+  if (fs::exists("/usr/bin/setfacl")) {
+    const HostRun acl =
+        RunProcess({"/usr/bin/setfacl", "-m", std::string("u:") + nobody->pw_name + ":rwx",
+                    (root / "named").string()},
+                   {}, dir_);
+    ASSERT_EQ(acl.status, 0) << acl.err;
+  }
+
+  auto listed = [&](bool lacking) {
+    std::vector<std::string> args = {"sd",       "find", root.string(), "--as", nobody->pw_name,
+                                     "--rights", "FW"};
+    if (lacking)
+      args.push_back("--not");
+    const HostRun run = Run(args);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    const auto lines = Lines(run.out);
+    return std::set<std::string>(lines.begin(), lines.end());
+  };
+  const std::set<std::string> writable = listed(false);
+  const std::set<std::string> not_writable = listed(true);
+  EXPECT_TRUE(writable.count(ZForm(root / "open" / "f")));
+  EXPECT_TRUE(not_writable.count(ZForm(root / "private" / "inner" / "f")));
+
+  const PosixCaller caller{65534, nobody->pw_gid, {}};
+  std::vector<fs::path> objects = {root};
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    objects.push_back(entry.path());
+  EXPECT_EQ(writable.size() + not_writable.size(), objects.size());
+  for (const fs::path& object : objects) {
+    const std::string shown = ZForm(object);
+    const bool found = writable.count(shown) > 0;
+    EXPECT_NE(found, not_writable.count(shown) > 0) << shown;
+    bool kernel;
+    if (fs::is_directory(object)) {
+      kernel = KernelLetsCreate(caller, object, dir_);
+    } else {
+      std::vector<std::string> argv = AsCaller(caller);
+      argv.insert(argv.end(), {"/bin/sh", "-c", ": >> \"$1\"", "sh", object.string()});
+      kernel = RunProcess(argv, {}, dir_).status == 0;
+    }
+    EXPECT_EQ(found, kernel) << shown;
+  }
 }
 
 TEST_F(HostTest, AccessTakesPosixPathsInTheirZForm) {

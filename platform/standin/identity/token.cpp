@@ -147,8 +147,11 @@ std::shared_ptr<const TokenData> BuildLogonToken(const MachineDescription& descr
     hold(interactive_group);
   hold(authenticated);
 
-  token->privileges.Add(SE_CHANGE_NOTIFY_PRIVILEGE,
-                        SE_PRIVILEGE_ENABLED | SE_PRIVILEGE_ENABLED_BY_DEFAULT);
+  // On the host the kernel checks search permission on every directory of a path, whoever asks:
+  // a context made for another account holds no bypass of that check.
+  if (interactive || !description.host_mirror)
+    token->privileges.Add(SE_CHANGE_NOTIFY_PRIVILEGE,
+                          SE_PRIVILEGE_ENABLED | SE_PRIVILEGE_ENABLED_BY_DEFAULT);
   if (TokenHoldsEnabled(*token, Administrators(), 0)) {
     for (DWORD luid : kAdministratorPrivileges)
       token->privileges.Add(luid, 0);
