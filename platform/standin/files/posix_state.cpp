@@ -151,10 +151,10 @@ DWORD ReadPosixState(const std::filesystem::path& path, PosixState& state) {
       (sx.stx_attributes_mask & STATX_ATTR_IMMUTABLE) && (sx.stx_attributes & STATX_ATTR_IMMUTABLE);
   out.limits.append_only =
       (sx.stx_attributes_mask & STATX_ATTR_APPEND) && (sx.stx_attributes & STATX_ATTR_APPEND);
-  struct statvfs vfs {};
-  out.limits.read_only = ::statvfs(path.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY);
+  // One statfs tells both the mount's flags and the file system's type.
   struct statfs fs {};
   if (::statfs(path.c_str(), &fs) == 0) {
+    out.limits.read_only = fs.f_flags & ST_RDONLY;
     const auto type = static_cast<std::uint32_t>(fs.f_type);
     out.limits.no_creation = std::find(std::begin(kKernelFileSystems), std::end(kKernelFileSystems),
                                        type) != std::end(kKernelFileSystems);
