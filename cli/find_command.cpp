@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <cwctype>
+#include <optional>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -88,6 +90,38 @@ class Progress {
   Clock::time_point next_;
 };
 
+// A key as given (ROOT\\SUBKEY): its root, and its subkey below the root.
+struct KeyName {
+  HKEY root = nullptr;
+  std::wstring shown, subkey;
+};
+
+bool SameLetters(const std::wstring& a, const wchar_t* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    if (std::towupper(a[i]) != std::towupper(b[i]))
+      return false;
+  }
+  return i == a.size() && !b[i];
+}
+
+// HKLM, HKCU or their long names in any case, then an optional subkey.
+bool ParseKeyName(std::wstring text, KeyName& key) {
+  while (!text.empty() && text.back() == L'\\')
+    text.pop_back();
+  const size_t slash = text.find(L'\\');
+  const std::wstring root = text.substr(0, slash);
+  key.subkey = slash == std::wstring::npos ? std::wstring() : text.substr(slash + 1);
+  if (SameLetters(root, L"HKLM") || SameLetters(root, L"HKEY_LOCAL_MACHINE"))
+    key.root = HKEY_LOCAL_MACHINE;
+  else if (SameLetters(root, L"HKCU") || SameLetters(root, L"HKEY_CURRENT_USER"))
+    key.root = HKEY_CURRENT_USER;
+  else
+    return false;
+  key.shown = text;
+  return true;
+}
+
 struct Walk {
   Walk(const AccountContext& account, ACCESS_MASK rights, bool lacks)
       : context(account), desired(rights), lacking(lacks) {}
@@ -110,18 +144,25 @@ struct Walk {
       return false;
     }
     ObjectDescriptor descriptor;
-    DWORD error = descriptor.Read(path, SE_FILE_OBJECT);
+    const DWORD error = descriptor.Read(path, SE_FILE_OBJECT);
+    if (error != ERROR_SUCCESS) {
+      Unreadable(path, error);
+      return false;
+    }
+    return Decide(path, descriptor.get(), directory);
+  }
+
+  // Reports the account's answer on `descriptor`; for a directory, whether it may traverse it.
+  bool Decide(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor, bool directory) {
     ACCESS_MASK granted = 0;
-    if (error == ERROR_SUCCESS) {
-      error = context.Check(descriptor.get(), desired, granted);
-      if (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED) {
-        Report(path, error == ERROR_SUCCESS);
-        if (!directory || context.bypasses_traverse())
-          return true;
-        error = context.Check(descriptor.get(), FILE_TRAVERSE, granted);
-        if (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED)
-          return error == ERROR_SUCCESS;
-      }
+    DWORD error = context.Check(descriptor, desired, granted);
+    if (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED) {
+      Report(path, error == ERROR_SUCCESS);
+      if (!directory || context.bypasses_traverse())
+        return true;
+      error = context.Check(descriptor, FILE_TRAVERSE, granted);
+      if (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED)
+        return error == ERROR_SUCCESS;
     }
     Unreadable(path, error);
     return false;
@@ -187,6 +228,56 @@ struct Walk {
     }
   }
 
+  // Visits the key `shown` (ROOT\\SUBKEY as given) and every key below it, each read through
+  // its own handle. Keys have no traverse check: a key is reached by its whole path.
+  void RunKeys(HKEY root, const std::wstring& shown, std::wstring subkey) {
+    struct Pending {
+      std::wstring shown, subkey;
+    };
+    std::vector<Pending> pending = {{shown, std::move(subkey)}};
+    while (!pending.empty() && !g_interrupted) {
+      const Pending key = std::move(pending.back());
+      pending.pop_back();
+      ++searched;
+      HKEY opened = nullptr;
+      LSTATUS status = RegOpenKeyExW(root, key.subkey.c_str(), 0,
+                                     READ_CONTROL | KEY_ENUMERATE_SUB_KEYS, &opened);
+      if (status != ERROR_SUCCESS) {
+        Unreadable(key.shown, static_cast<DWORD>(status));
+        continue;
+      }
+      const SECURITY_INFORMATION information =
+          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+      DWORD length = 0;
+      std::vector<BYTE> descriptor;
+      status = RegGetKeySecurity(opened, information, nullptr, &length);
+      if (status == ERROR_INSUFFICIENT_BUFFER) {
+        descriptor.resize(length);
+        status = RegGetKeySecurity(opened, information, descriptor.data(), &length);
+      }
+      if (status == ERROR_SUCCESS)
+        Decide(key.shown, descriptor.data(), false);
+      else
+        Unreadable(key.shown, static_cast<DWORD>(status));
+      std::vector<Pending> below;
+      for (DWORD index = 0; !g_interrupted; ++index) {
+        wchar_t name[256];
+        DWORD size = 256;
+        status = RegEnumKeyExW(opened, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS)
+          break;
+        const std::wstring child(name, size);
+        below.push_back(
+            {key.shown + L"\\" + child, key.subkey.empty() ? child : key.subkey + L"\\" + child});
+      }
+      RegCloseKey(opened);
+      if (status != ERROR_SUCCESS && status != ERROR_NO_MORE_ITEMS && !g_interrupted)
+        Unreadable(key.shown + L"\\*", static_cast<DWORD>(status));
+      pending.insert(pending.end(), std::make_move_iterator(below.rbegin()),
+                     std::make_move_iterator(below.rend()));
+    }
+  }
+
   static bool IsDirectory(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
@@ -196,14 +287,19 @@ struct Walk {
 
 FindCommand::FindCommand(CLI::App& app) {
   CLI::App* sd = app.get_subcommand("sd");
-  find_ = sd->add_subcommand(
-      "find", "List every file and directory under ROOT where ACCOUNT holds RIGHTS (--not: lacks)");
-  find_->add_option("ROOT", root_, "A file or directory; a POSIX path becomes Z:\\...")->required();
+  find_ = sd->add_subcommand("find",
+                             "List every file and directory under ROOT (or key under --key) where "
+                             "ACCOUNT holds RIGHTS (--not: lacks them)");
+  CLI::Option* root =
+      find_->add_option("ROOT", root_, "A file or directory; a POSIX path becomes Z:\\...");
+  CLI::Option* key = find_->add_option("--key", key_, "A registry key and its subkeys")
+                         ->option_text("ROOT\\SUBKEY");
+  root->excludes(key);
   find_->add_option("--as", as_, "The account: a name, DOMAIN\\name or S-1-...")
       ->option_text("ACCOUNT")
       ->required();
   find_
-      ->add_option("--rights", rights_, "A number (decimal or 0x hex) or SDDL rights (FW, FR, ...)")
+      ->add_option("--rights", rights_, "A number (decimal or 0x hex) or SDDL rights (FW, KW, ...)")
       ->option_text("RIGHTS")
       ->required();
   find_->add_flag("--not", lacking_, "List the objects where ACCOUNT lacks RIGHTS instead");
@@ -225,11 +321,25 @@ int FindCommand::Run() const {
                << std::endl;
     return kUsage;
   }
-  std::wstring refusal;
-  const auto root = ToWindowsPath(root_, refusal);
-  if (!root) {
-    std::wcerr << L"vortiss: " << refusal << std::endl;
+  if (root_.empty() == key_.empty()) {
+    std::wcerr << L"vortiss: give ROOT, or --key ROOT\\SUBKEY" << std::endl;
     return kUsage;
+  }
+  std::optional<std::wstring> root;
+  KeyName key;
+  if (!key_.empty()) {
+    if (!ParseKeyName(WideFromUtf8(key_), key)) {
+      std::wcerr << L"vortiss: unknown registry root in '" << WideFromUtf8(key_)
+                 << L"': give HKLM, HKCU, HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER" << std::endl;
+      return kUsage;
+    }
+  } else {
+    std::wstring refusal;
+    root = ToWindowsPath(root_, refusal);
+    if (!root) {
+      std::wcerr << L"vortiss: " << refusal << std::endl;
+      return kUsage;
+    }
   }
   try {
     const AccountContext context(account);
@@ -238,16 +348,20 @@ int FindCommand::Run() const {
                  << context.error() << std::endl;
       return context.error() == ERROR_NONE_MAPPED ? kUsage : kCannotRun;
     }
-    DWORD error = ERROR_SUCCESS;
-    const bool reachable = Reachable(context, *root, error);
-    if (error != ERROR_SUCCESS) {
-      std::wcerr << L"vortiss: cannot read a directory above '" << *root << L"': error " << error
-                 << std::endl;
-      return kCannotRun;
-    }
     InterruptScope interrupt;
     Walk walk(context, *rights, lacking_);
-    walk.Run(*root, reachable);
+    if (root) {
+      DWORD error = ERROR_SUCCESS;
+      const bool reachable = Reachable(context, *root, error);
+      if (error != ERROR_SUCCESS) {
+        std::wcerr << L"vortiss: cannot read a directory above '" << *root << L"': error " << error
+                   << std::endl;
+        return kCannotRun;
+      }
+      walk.Run(*root, reachable);
+    } else {
+      walk.RunKeys(key.root, key.shown, key.subkey);
+    }
     std::wcout << std::flush;
     walk.progress.Finish();
     if (g_interrupted) {

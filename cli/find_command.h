@@ -1,5 +1,6 @@
 // `vortiss sd find ROOT --as ACCOUNT --rights RIGHTS [--not]`: every file or directory under ROOT
-// where ACCOUNT holds RIGHTS (or, with --not, lacks them), one line each.
+// (or, with --key ROOT\SUBKEY, every key) where ACCOUNT holds RIGHTS (with --not, lacks them),
+// one line each.
 #pragma once
 
 #include <string>
@@ -21,6 +22,7 @@ class FindCommand {
  private:
   CLI::App* find_ = nullptr;
   std::string root_;
+  std::string key_;
   std::string as_;
   std::string rights_;
   bool lacking_ = false;

@@ -264,7 +264,10 @@ TEST_F(HostTest, UsageErrors) {
            {"--no-such-option", "admin"},
            {"sd", "find", "/tmp", "--rights", "FW"},
            {"sd", "find", "/tmp", "--as", "root", "--rights", "QQ"},
-           {"sd", "find", "/tmp", "--as", "no-such-account", "--rights", "FW"}}) {
+           {"sd", "find", "/tmp", "--as", "no-such-account", "--rights", "FW"},
+           {"sd", "find", "/tmp", "--key", "HKLM", "--as", "root", "--rights", "KR"},
+           {"sd", "find", "--key", "HKXX\\Software", "--as", "root", "--rights", "KR"},
+           {"sd", "find", "--as", "root", "--rights", "KR"}}) {
     const HostRun run = Run(args);
     EXPECT_EQ(run.status, 2) << (args.empty() ? "(no arguments)" : args[0]);
     EXPECT_EQ(run.out, "");
@@ -461,6 +464,33 @@ TEST_F(HostTest, FindAgreesWithTheKernelForNobody) {
       kernel = RunProcess(argv, {}, dir_).status == 0;
     }
     EXPECT_EQ(found, kernel) << shown;
+  }
+}
+
+// sd find --key walks a key and its subkeys, each named as it was written.
+TEST_F(HostTest, FindWalksRegistryKeys) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {{"--key", "HKLM", "--as", "bob", "--rights", "KW", "--not"},
+       {"HKLM", "HKLM\\SOFTWARE", "HKLM\\SOFTWARE\\Example", "HKLM\\SOFTWARE\\Example\\Settings",
+        "HKLM\\SOFTWARE\\Vendor", "HKLM\\SYSTEM"}},
+      {{"--key", "hklm\\software", "--as", "alice", "--rights", "KA"},
+       {"hklm\\software", "hklm\\software\\Example", "hklm\\software\\Example\\Settings"}},
+      // Vendor grants Everyone read; Example and Settings grant it to BUILTIN\Users, which
+      // Everyone alone does not hold.
+      {{"--key", "HKLM\\Software", "--as", "Everyone", "--rights", "KR"},
+       {"HKLM\\Software\\Vendor"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--machine", Example("registry-permissions.json"), "sd",
+                                     "find"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const HostRun run = Run(args);
+    EXPECT_EQ(run.status, 0) << c.args[1] << ": " << run.err;
+    EXPECT_EQ(Lines(run.out), c.lines) << c.args[1] << " " << c.args[3];
   }
 }
 

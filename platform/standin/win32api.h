@@ -93,6 +93,7 @@ typedef ULONG* PULONG;
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_NO_TOKEN 1008L
 #define ERROR_NOT_FOUND 1168L
@@ -1288,6 +1289,14 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY key,
                                PHKEY result,
                                LPDWORD disposition);
 LSTATUS WINAPI RegCloseKey(HKEY key);
+LSTATUS WINAPI RegEnumKeyExW(HKEY key,
+                             DWORD index,
+                             LPWSTR name,
+                             LPDWORD name_size,
+                             LPDWORD reserved,
+                             LPWSTR class_name,
+                             LPDWORD class_size,
+                             PFILETIME last_write);
 LSTATUS WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subkey);
 LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name);
 LSTATUS WINAPI RegGetKeySecurity(HKEY key,

@@ -107,7 +107,11 @@ std::shared_ptr<const TokenData> BuildLogonToken(const MachineDescription& descr
     }
     return accounts.size();
   };
-  hold(find_sid(SidValue(1, {SECURITY_WORLD_RID})));
+  // A context made for a group holds the group and the local groups that list it; only an
+  // account that logs on gets the logon's well-known groups.
+  const bool logs_on = interactive || u.use == SidTypeUser;
+  if (logs_on)
+    hold(find_sid(SidValue(1, {SECURITY_WORLD_RID})));
   // The user's global groups.
   for (size_t i = 0; i < accounts.size(); ++i) {
     const auto& a = accounts[i];
@@ -120,7 +124,8 @@ std::shared_ptr<const TokenData> BuildLogonToken(const MachineDescription& descr
   std::vector<size_t> logon = held;
   if (interactive)
     logon.push_back(interactive_group);
-  logon.push_back(authenticated);
+  if (logs_on)
+    logon.push_back(authenticated);
   // Every local group that lists the user or one of the groups above; on the host, the
   // computer's own groups are those the kernel gives the process instead.
   for (size_t i = 0; i < accounts.size(); ++i) {
@@ -145,7 +150,8 @@ std::shared_ptr<const TokenData> BuildLogonToken(const MachineDescription& descr
   }
   if (interactive)
     hold(interactive_group);
-  hold(authenticated);
+  if (logs_on)
+    hold(authenticated);
 
   // On the host the kernel checks search permission on every directory of a path, whoever asks:
   // a context made for another account holds no bypass of that check.

@@ -72,7 +72,8 @@ std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& des
                                                    const AccountDatabase& db);
 
 // How an account's token is made: the process's interactive logon, or the context Authz builds
-// from a SID (no INTERACTIVE, no logon SID, Administrators enabled, groups from the accounts).
+// from a SID (no INTERACTIVE, no logon SID, Administrators enabled, groups from the accounts;
+// for a group's SID, only the local groups that list it).
 enum class LogonKind { kInteractive, kContextFromSid };
 
 // The token of a logon of account `user` (an index into `db`'s accounts) on the machine

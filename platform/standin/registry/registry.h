@@ -86,6 +86,9 @@ class Registry {
                                    SECURITY_INFORMATION information,
                                    const OwnedDescriptor& given);
 
+  // The names of the direct subkeys of `path`, in the order the store keeps them. Errors:
+  // ERROR_KEY_DELETED.
+  DWORD Subkeys(const std::wstring& path, std::vector<std::wstring>& names);
   DWORD QueryValue(const std::wstring& path, std::wstring_view name, RegistryValue& value);
   DWORD SetValue(const std::wstring& path, const RegistryValue& value);
   DWORD DeleteValue(const std::wstring& path, std::wstring_view name);
