@@ -79,6 +79,11 @@ unsigned PermsOf(acl_entry_t entry) {
 
 // The named entries and mask of the access ACL; false when it cannot be read.
 bool ReadAcl(const std::filesystem::path& path, PosixPermissions& permissions) {
+  // Without the attribute there is no ACL beyond the mode, which `permissions` holds already;
+  // libacl would stat the file again to say the same.
+  if (::getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) < 0 &&
+      (errno == ENODATA || errno == ENOTSUP || errno == ENOSYS))
+    return true;
   ScopedAcl acl(acl_get_file(path.c_str(), ACL_TYPE_ACCESS));
   if (!acl)
     return errno == ENOTSUP || errno == ENOSYS;  // no ACLs here: the mode says it all
