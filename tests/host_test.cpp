@@ -467,6 +467,26 @@ TEST_F(HostTest, FindAgreesWithTheKernelForNobody) {
   }
 }
 
+// An object whose descriptor cannot be read gets a line of its own, and the walk goes on.
+TEST_F(HostTest, FindReportsAnUnreadableObjectAndWalksOn) {
+  fs::create_directories(dir_ / "disk" / "Tree");
+  for (const char* name : {"a.txt", "b.txt"})
+    std::ofstream(dir_ / "disk" / "Tree" / name) << "x";
+  const fs::path profile = WriteProfile(R"json({
+    "computer": "WS01", "machine_sid": "S-1-5-21-1-2-3", "user": "alice",
+    "users": [{"name": "alice", "rid": 1004}],
+    "volumes": {"C:": {"path": "disk", "fs": "NTFS"}},
+    "security": {"C:\\Tree": "O:BAD:PAI(A;OICI;FA;;;WD)"},
+    "faults": [{"call": "GetNamedSecurityInfoW", "error": 5, "skip": 1, "times": 1}]
+  })json");
+  const HostRun run = Run(
+      {"--machine", profile.string(), "sd", "find", "C:\\Tree", "--as", "alice", "--rights", "FR"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(Lines(run.out),
+            (std::vector<std::string>{"C:\\Tree", "unreadable: C:\\Tree\\a.txt: error 5",
+                                      "C:\\Tree\\b.txt"}));
+}
+
 // sd find --key walks a key and its subkeys, each named as it was written.
 TEST_F(HostTest, FindWalksRegistryKeys) {
   struct Case {
