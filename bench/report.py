@@ -77,6 +77,9 @@ def main():
     single("IsUserAllowedAccess, probe path", "BM_IsUserAllowedAccessByProbe",
            "BM_CreateAndDeleteOneFile", "a bare create and delete", 2)
 
+    single("sd find walk of 100,000 files, as nobody", "BM_SdFindWalk/iterations:3/real_time",
+           "BM_BareDirectoryWalk/iterations:3/real_time", "a bare listing walk of the tree", 2)
+
     lines = ["| figure | measured | floor | ratio | target | met? |",
              "| --- | --- | --- | --- | --- | --- |"]
     lines += ["| " + " | ".join(r) + " |" for r in rows]

@@ -10,7 +10,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/access_command.h"
 #include "cli/console.h"
+#include "cli/find_command.h"
 #include "cli/library.h"
 #include "cli/sd_command.h"
 #include "cli/windows_path.h"
@@ -111,7 +113,9 @@ bool PrepareEnvironment(const HostOptions& options) {
 #endif
 }
 
-int RunAccess(const VortissLibrary& library, const std::string& path) {
+int RunAccess(const VortissLibrary& library,
+              const std::string& path,
+              const AccessOptions& access_options) {
   auto check = reinterpret_cast<VortissLibrary::AccessCheck>(library.Export("IsUserAllowedAccess"));
   if (!check) {
     std::wcerr << L"vortiss: the library has no IsUserAllowedAccess" << std::endl;
@@ -123,7 +127,26 @@ int RunAccess(const VortissLibrary& library, const std::string& path) {
     std::wcerr << L"vortiss: " << refusal << std::endl;
     return kUsage;
   }
-  return Answer(check(windows_path->c_str()));
+  const int answer = Answer(check(windows_path->c_str()));
+  if (access_options.explain)
+    ExplainOwnAccess(*windows_path);
+  return answer;
+}
+
+// --as answers through Authz in this process, without the library.
+int RunAccessFor(const std::string& path, const AccessOptions& access_options) {
+  std::wstring refusal;
+  const auto windows_path = ToWindowsPath(path, refusal);
+  if (!windows_path) {
+    std::wcerr << L"vortiss: " << refusal << std::endl;
+    return kUsage;
+  }
+  try {
+    return RunAccessAs(*windows_path, access_options);
+  } catch (const std::exception& e) {
+    std::wcerr << L"vortiss: " << WideFromUtf8(e.what()) << std::endl;
+    return kCannotRun;
+  }
 }
 
 int RunAdmin(const VortissLibrary& library) {
@@ -157,7 +180,10 @@ int RunHost(int argc, char** argv) {
       app.add_subcommand("access", "May the user create and write files in the directory of PATH?");
   access->add_option("PATH", access_path, "A file or directory; a POSIX path becomes Z:\\...")
       ->required();
+  AccessOptions access_options;
+  AddAccessOptions(*access, access_options);
   SdCommand sd(app);
+  FindCommand find(app);
 
   try {
     app.parse(argc, argv);
@@ -168,8 +194,12 @@ int RunHost(int argc, char** argv) {
   if (!PrepareEnvironment(options))
     return kUsage;
   // The class library runs in this process, on the machine the environment now names.
+  if (find.parsed())
+    return find.Run();
   if (sd.parsed())
     return sd.Run();
+  if (access->parsed() && access->count("--as") > 0)
+    return RunAccessFor(access_path, access_options);
 
   VortissLibrary library;
   if (!library.loaded()) {
@@ -179,7 +209,7 @@ int RunHost(int argc, char** argv) {
   if (admin->parsed())
     return RunAdmin(library);
   if (access->parsed())
-    return RunAccess(library, access_path);
+    return RunAccess(library, access_path, access_options);
   return kUsage;
 }
 

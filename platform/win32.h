@@ -13,6 +13,7 @@
 #include <lm.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <authz.h>
 
 // ntdll's check of a self-relative descriptor of known length, which the SDK headers leave to
 // the driver kit.

@@ -15,6 +15,7 @@
 #include <iostream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -132,6 +133,87 @@ TEST_F(HostTest, AnswerIsTheLastLineAndTheExitStatus) {
     const auto lines = Lines(run.out);
     ASSERT_FALSE(lines.empty()) << c.example;
     EXPECT_EQ(lines.back(), c.last_line) << c.example;
+  }
+}
+
+// access --as answers through Authz for any account of the profile; --explain lists the entries
+// that decided, with the bits each took, in the order the check met them.
+TEST_F(HostTest, AccessAsExplainsTheEntriesThatDecided) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      // A grant through a domain group nested in a local one.
+      {{"C:\\Projects", "--as", "CORP\\carol", "--rights", "FA", "--explain"},
+       0,
+       {"answer: yes", "explain: CORP\\carol asks 0x001f01ff, granted 0x001f01ff",
+        "explain: owner BUILTIN\\Administrators holds 0x00060000 implicitly",
+        "explain: entry 1 allow BUILTIN\\Administrators (group) granted 0x001901ff",
+        "explain: entry 2 allow BUILTIN\\Users (group) granted 0x00000000",
+        "explain: missing 0x00000000"}},
+      // A group's denial met first outweighs the later grant to Everyone.
+      {{"C:\\Reports", "--as", "CORP\\dave", "--rights", "FW", "--explain"},
+       1,
+       {"answer: no", "explain: CORP\\dave asks 0x00120116, granted 0x00000000",
+        "explain: entry 1 deny BUILTIN\\Users (group) denied 0x00120116",
+        "explain: entry 2 allow Everyone (group) granted 0x000d00e9",
+        "explain: missing 0x00120116"}},
+      // The owner reads and changes the DACL though no entry grants it.
+      {{"C:\\Private", "--as", "bob", "--rights", "RCWD", "--explain"},
+       0,
+       {"answer: yes", "explain: WS01\\bob asks 0x00060000, granted 0x00060000",
+        "explain: owner WS01\\bob holds 0x00060000 implicitly",
+        "explain: entry 1 allow Everyone (group) granted 0x00100089",
+        "explain: missing 0x00000000"}},
+      {{"C:\\Private", "--as", "CORP\\dave", "--rights", "RCWD"}, 1, {"answer: no"}},
+      // The inherit-only entry 1 takes no part.
+      {{"C:\\Templates", "--as", "bob", "--rights", "FW", "--explain"},
+       1,
+       {"answer: no", "explain: WS01\\bob asks 0x00120116, granted 0x00000000",
+        "explain: entry 2 allow Everyone (group) granted 0x00120089",
+        "explain: missing 0x00000116"}},
+      // RIGHTS default to what the write check asks: read and write data.
+      {{"C:\\Templates", "--as", "bob"}, 1, {"answer: no"}},
+      {{"C:\\Reports", "--as", "bob"}, 1, {"answer: no"}},
+      {{"C:\\Projects", "--as", "alice"}, 0, {"answer: yes"}},
+      // The caller's own check, explained after the library's answer.
+      {{"C:\\Projects", "--explain"},
+       0,
+       {"answer: yes", "explain: owner BUILTIN\\Administrators holds 0x00060000 implicitly",
+        "explain: entry 1 allow BUILTIN\\Administrators (group) granted 0x001901ff",
+        "explain: entry 2 allow BUILTIN\\Users (group) granted 0x00000000",
+        "explain: missing 0x00000000"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--machine", Example("effective-access.json"), "access"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const HostRun run = Run(args);
+    EXPECT_EQ(run.status, c.status) << c.args[0] << " " << c.args.back() << ": " << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    // The library's own trace comes before its answer.
+    const auto answer = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+      return l.rfind("answer: ", 0) == 0;
+    });
+    lines.erase(lines.begin(), answer);
+    EXPECT_EQ(lines, c.lines) << c.args[0] << " " << c.args.back();
+  }
+}
+
+TEST_F(HostTest, AccessAsRefusesWhatNamesNothing) {
+  const std::string profile = Example("effective-access.json");
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"C:\\Projects", "--rights", "FR"},
+                                             {"C:\\Projects", "--as", "nobody-such"},
+                                             {"C:\\Projects", "--as", ""},
+                                             {"C:\\Projects", "--as", "bob", "--rights", "QQ"}}) {
+    std::vector<std::string> argv = {"--machine", profile, "access"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const HostRun run = Run(argv);
+    EXPECT_EQ(run.status, 2) << args.back() << ": " << run.out;
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(run.err.empty());
   }
 }
 
@@ -258,7 +340,13 @@ TEST_F(HostTest, UsageErrors) {
            {"--machine"},
            {"--no-such-option", "admin"},
            {"--debug-log", dir_.string(), "admin"},
-           {"--debug-log", (dir_ / "absent" / "log").string(), "admin"}}) {
+           {"--debug-log", (dir_ / "absent" / "log").string(), "admin"},
+           {"sd", "find", "/tmp", "--rights", "FW"},
+           {"sd", "find", "/tmp", "--as", "root", "--rights", "QQ"},
+           {"sd", "find", "/tmp", "--as", "no-such-account", "--rights", "FW"},
+           {"sd", "find", "/tmp", "--key", "HKLM", "--as", "root", "--rights", "KR"},
+           {"sd", "find", "--key", "HKXX\\Software", "--as", "root", "--rights", "KR"},
+           {"sd", "find", "--as", "root", "--rights", "KR"}}) {
     const HostRun run = Run(args);
     EXPECT_EQ(run.status, 2) << (args.empty() ? "(no arguments)" : args[0]);
     EXPECT_EQ(run.out, "");
@@ -444,6 +532,131 @@ TEST_F(HostTest, ProbeNeverRemovesAFileItDidNotCreate) {
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(Lines(run.out).back(), "answer: yes");
   EXPECT_EQ(ReadFile(probe), "mine");
+}
+
+// sd find walks as the process and answers for the account: on the host, every object it lists
+// (or leaves out) is one the kernel lets nobody write (or not), each checked by a real write.
+TEST_F(HostTest, FindAgreesWithTheKernelForNobody) {
+  const passwd* nobody = getpwuid(65534);
+  if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv") || !nobody)
+    GTEST_SKIP() << "needs root and setpriv to ask as nobody";
+  const fs::path root = dir_ / "tree";
+  auto make = [&](const std::string& name, fs::perms perms, bool directory) {
+    const fs::path path = root / name;
+    if (directory)
+      fs::create_directories(path);
+    else
+      std::ofstream(path) << "x";
+    fs::permissions(path, perms);
+  };
+  using P = fs::perms;
+  fs::permissions(dir_, P::all);
+  make("", P::all, true);
+  make("open", P::all, true);
+  make("open/f",
+       P::owner_read | P::owner_write | P::group_read | P::group_write | P::others_read |
+           P::others_write,
+       false);
+  make("open/ro", P::owner_read | P::owner_write | P::group_read | P::others_read, false);
+  make("closed", P::owner_all | P::group_read | P::group_exec | P::others_read | P::others_exec,
+       true);
+  make("closed/f", P::owner_read | P::owner_write | P::others_read | P::others_write, false);
+  make("sticky", P::all | P::sticky_bit, true);
+  make("sticky/f", P::owner_read | P::owner_write | P::others_read, false);
+  make("private", P::owner_all, true);
+  make("private/inner", P::all, true);
+  make("private/inner/f", P::owner_read | P::owner_write | P::others_read | P::others_write, false);
+  make("named", P::owner_all | P::group_read | P::group_exec | P::others_read | P::others_exec,
+       true);
+  if (fs::exists("/usr/bin/setfacl")) {
+    const HostRun acl =
+        RunProcess({"/usr/bin/setfacl", "-m", std::string("u:") + nobody->pw_name + ":rwx",
+                    (root / "named").string()},
+                   {}, dir_);
+    ASSERT_EQ(acl.status, 0) << acl.err;
+  }
+
+  auto listed = [&](bool lacking) {
+    std::vector<std::string> args = {"sd",       "find", root.string(), "--as", nobody->pw_name,
+                                     "--rights", "FW"};
+    if (lacking)
+      args.push_back("--not");
+    const HostRun run = Run(args);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    const auto lines = Lines(run.out);
+    return std::set<std::string>(lines.begin(), lines.end());
+  };
+  const std::set<std::string> writable = listed(false);
+  const std::set<std::string> not_writable = listed(true);
+  EXPECT_TRUE(writable.count(ZForm(root / "open" / "f")));
+  EXPECT_TRUE(not_writable.count(ZForm(root / "private" / "inner" / "f")));
+
+  const PosixCaller caller{65534, nobody->pw_gid, {}};
+  std::vector<fs::path> objects = {root};
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    objects.push_back(entry.path());
+  EXPECT_EQ(writable.size() + not_writable.size(), objects.size());
+  for (const fs::path& object : objects) {
+    const std::string shown = ZForm(object);
+    const bool found = writable.count(shown) > 0;
+    EXPECT_NE(found, not_writable.count(shown) > 0) << shown;
+    bool kernel;
+    if (fs::is_directory(object)) {
+      kernel = KernelLetsCreate(caller, object, dir_);
+    } else {
+      std::vector<std::string> argv = AsCaller(caller);
+      argv.insert(argv.end(), {"/bin/sh", "-c", ": >> \"$1\"", "sh", object.string()});
+      kernel = RunProcess(argv, {}, dir_).status == 0;
+    }
+    EXPECT_EQ(found, kernel) << shown;
+  }
+}
+
+// An object whose descriptor cannot be read gets a line of its own, and the walk goes on.
+TEST_F(HostTest, FindReportsAnUnreadableObjectAndWalksOn) {
+  fs::create_directories(dir_ / "disk" / "Tree");
+  for (const char* name : {"a.txt", "b.txt"})
+    std::ofstream(dir_ / "disk" / "Tree" / name) << "x";
+  const fs::path profile = WriteProfile(R"json({
+    "computer": "WS01", "machine_sid": "S-1-5-21-1-2-3", "user": "alice",
+    "users": [{"name": "alice", "rid": 1004}],
+    "volumes": {"C:": {"path": "disk", "fs": "NTFS"}},
+    "security": {"C:\\Tree": "O:BAD:PAI(A;OICI;FA;;;WD)"},
+    "faults": [{"call": "GetNamedSecurityInfoW", "error": 5, "skip": 1, "times": 1}]
+  })json");
+  const HostRun run = Run(
+      {"--machine", profile.string(), "sd", "find", "C:\\Tree", "--as", "alice", "--rights", "FR"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(Lines(run.out),
+            (std::vector<std::string>{"C:\\Tree", "unreadable: C:\\Tree\\a.txt: error 5",
+                                      "C:\\Tree\\b.txt"}));
+}
+
+// sd find --key walks a key and its subkeys, each named as it was written.
+TEST_F(HostTest, FindWalksRegistryKeys) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {{"--key", "HKLM", "--as", "bob", "--rights", "KW", "--not"},
+       {"HKLM", "HKLM\\SOFTWARE", "HKLM\\SOFTWARE\\Example", "HKLM\\SOFTWARE\\Example\\Settings",
+        "HKLM\\SOFTWARE\\Vendor", "HKLM\\SYSTEM"}},
+      {{"--key", "hklm\\software", "--as", "alice", "--rights", "KA"},
+       {"hklm\\software", "hklm\\software\\Example", "hklm\\software\\Example\\Settings"}},
+      // Vendor grants Everyone read; Example and Settings grant it to BUILTIN\Users, which
+      // Everyone alone does not hold.
+      {{"--key", "HKLM\\Software", "--as", "Everyone", "--rights", "KR"},
+       {"HKLM\\Software\\Vendor"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--machine", Example("registry-permissions.json"), "sd",
+                                     "find"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const HostRun run = Run(args);
+    EXPECT_EQ(run.status, 0) << c.args[1] << ": " << run.err;
+    EXPECT_EQ(Lines(run.out), c.lines) << c.args[1] << " " << c.args[3];
+  }
 }
 
 TEST_F(HostTest, AccessTakesPosixPathsInTheirZForm) {

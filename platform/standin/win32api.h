@@ -96,6 +96,7 @@ typedef ULONG* PULONG;
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_EA_TABLE_FULL 277L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_NO_TOKEN 1008L
@@ -762,6 +763,7 @@ typedef DWORD SECURITY_INFORMATION, *PSECURITY_INFORMATION;
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_FLAG_DELETE_ON_CLOSE 0x04000000
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
@@ -1292,6 +1294,14 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY key,
                                PHKEY result,
                                LPDWORD disposition);
 LSTATUS WINAPI RegCloseKey(HKEY key);
+LSTATUS WINAPI RegEnumKeyExW(HKEY key,
+                             DWORD index,
+                             LPWSTR name,
+                             LPDWORD name_size,
+                             LPDWORD reserved,
+                             LPWSTR class_name,
+                             LPDWORD class_size,
+                             PFILETIME last_write);
 LSTATUS WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subkey);
 LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR name);
 LSTATUS WINAPI RegGetKeySecurity(HKEY key,
@@ -1309,6 +1319,115 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key,
                                 LPDWORD length);
 LSTATUS WINAPI
 RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD length);
+
+// Authz (authz.h): access checks for a client context made from any account's SID.
+struct AUTHZ_ACCESS_CHECK_RESULTS_HANDLE__ {
+  int unused;
+};
+struct AUTHZ_CLIENT_CONTEXT_HANDLE__ {
+  int unused;
+};
+struct AUTHZ_RESOURCE_MANAGER_HANDLE__ {
+  int unused;
+};
+struct AUTHZ_AUDIT_EVENT_HANDLE__ {
+  int unused;
+};
+typedef AUTHZ_ACCESS_CHECK_RESULTS_HANDLE__* AUTHZ_ACCESS_CHECK_RESULTS_HANDLE;
+typedef AUTHZ_CLIENT_CONTEXT_HANDLE__* AUTHZ_CLIENT_CONTEXT_HANDLE;
+typedef AUTHZ_RESOURCE_MANAGER_HANDLE__* AUTHZ_RESOURCE_MANAGER_HANDLE;
+typedef AUTHZ_AUDIT_EVENT_HANDLE__* AUTHZ_AUDIT_EVENT_HANDLE;
+typedef AUTHZ_ACCESS_CHECK_RESULTS_HANDLE* PAUTHZ_ACCESS_CHECK_RESULTS_HANDLE;
+typedef AUTHZ_CLIENT_CONTEXT_HANDLE* PAUTHZ_CLIENT_CONTEXT_HANDLE;
+typedef AUTHZ_RESOURCE_MANAGER_HANDLE* PAUTHZ_RESOURCE_MANAGER_HANDLE;
+
+#define AUTHZ_SKIP_TOKEN_GROUPS 0x2
+#define AUTHZ_REQUIRE_S4U_LOGON 0x4
+#define AUTHZ_COMPUTE_PRIVILEGES 0x8
+#define AUTHZ_ACCESS_CHECK_NO_DEEP_COPY_SD 0x1
+#define AUTHZ_RM_FLAG_NO_AUDIT 0x1
+#define AUTHZ_RM_FLAG_INITIALIZE_UNDER_IMPERSONATION 0x2
+#define AUTHZ_RM_FLAG_NO_CENTRAL_ACCESS_POLICIES 0x4
+#define AUTHZ_VALID_RM_INIT_FLAGS                                          \
+  (AUTHZ_RM_FLAG_NO_AUDIT | AUTHZ_RM_FLAG_INITIALIZE_UNDER_IMPERSONATION | \
+   AUTHZ_RM_FLAG_NO_CENTRAL_ACCESS_POLICIES)
+
+typedef struct _OBJECT_TYPE_LIST {
+  WORD Level;
+  WORD Sbz;
+  GUID* ObjectType;
+} OBJECT_TYPE_LIST, *POBJECT_TYPE_LIST;
+
+typedef ACCESS_MASK* PACCESS_MASK;
+
+typedef struct _AUTHZ_ACCESS_REQUEST {
+  ACCESS_MASK DesiredAccess;
+  PSID PrincipalSelfSid;
+  POBJECT_TYPE_LIST ObjectTypeList;
+  DWORD ObjectTypeListLength;
+  PVOID OptionalArguments;
+} AUTHZ_ACCESS_REQUEST, *PAUTHZ_ACCESS_REQUEST;
+static_assert(offsetof(AUTHZ_ACCESS_REQUEST, PrincipalSelfSid) == sizeof(void*));
+static_assert(sizeof(AUTHZ_ACCESS_REQUEST) == 5 * sizeof(void*));
+
+typedef struct _AUTHZ_ACCESS_REPLY {
+  DWORD ResultListLength;
+  PACCESS_MASK GrantedAccessMask;
+  PDWORD SaclEvaluationResults;
+  PDWORD Error;
+} AUTHZ_ACCESS_REPLY, *PAUTHZ_ACCESS_REPLY;
+static_assert(offsetof(AUTHZ_ACCESS_REPLY, GrantedAccessMask) == sizeof(void*));
+static_assert(sizeof(AUTHZ_ACCESS_REPLY) == 4 * sizeof(void*));
+
+typedef BOOL(WINAPI* PFN_AUTHZ_DYNAMIC_ACCESS_CHECK)(AUTHZ_CLIENT_CONTEXT_HANDLE context,
+                                                     PACE_HEADER ace,
+                                                     PVOID arguments,
+                                                     PBOOL applicable);
+typedef BOOL(WINAPI* PFN_AUTHZ_COMPUTE_DYNAMIC_GROUPS)(AUTHZ_CLIENT_CONTEXT_HANDLE context,
+                                                       PVOID arguments,
+                                                       PSID_AND_ATTRIBUTES* sids,
+                                                       PDWORD sid_count,
+                                                       PSID_AND_ATTRIBUTES* restricted_sids,
+                                                       PDWORD restricted_count);
+typedef void(WINAPI* PFN_AUTHZ_FREE_DYNAMIC_GROUPS)(PSID_AND_ATTRIBUTES sids);
+
+typedef enum _AUTHZ_CONTEXT_INFORMATION_CLASS {
+  AuthzContextInfoUserSid = 1,
+  AuthzContextInfoGroupsSids,
+  AuthzContextInfoRestrictedSids,
+  AuthzContextInfoPrivileges,
+} AUTHZ_CONTEXT_INFORMATION_CLASS;
+
+BOOL WINAPI AuthzInitializeResourceManager(DWORD flags,
+                                           PFN_AUTHZ_DYNAMIC_ACCESS_CHECK dynamic_access_check,
+                                           PFN_AUTHZ_COMPUTE_DYNAMIC_GROUPS compute_dynamic_groups,
+                                           PFN_AUTHZ_FREE_DYNAMIC_GROUPS free_dynamic_groups,
+                                           PCWSTR name,
+                                           PAUTHZ_RESOURCE_MANAGER_HANDLE manager);
+BOOL WINAPI AuthzFreeResourceManager(AUTHZ_RESOURCE_MANAGER_HANDLE manager);
+BOOL WINAPI AuthzInitializeContextFromSid(DWORD flags,
+                                          PSID user,
+                                          AUTHZ_RESOURCE_MANAGER_HANDLE manager,
+                                          PLARGE_INTEGER expiration,
+                                          LUID identifier,
+                                          PVOID dynamic_group_arguments,
+                                          PAUTHZ_CLIENT_CONTEXT_HANDLE context);
+BOOL WINAPI AuthzGetInformationFromContext(AUTHZ_CLIENT_CONTEXT_HANDLE context,
+                                           AUTHZ_CONTEXT_INFORMATION_CLASS info_class,
+                                           DWORD size,
+                                           PDWORD size_required,
+                                           PVOID buffer);
+BOOL WINAPI AuthzFreeContext(AUTHZ_CLIENT_CONTEXT_HANDLE context);
+BOOL WINAPI AuthzAccessCheck(DWORD flags,
+                             AUTHZ_CLIENT_CONTEXT_HANDLE context,
+                             PAUTHZ_ACCESS_REQUEST request,
+                             AUTHZ_AUDIT_EVENT_HANDLE audit_event,
+                             PSECURITY_DESCRIPTOR descriptor,
+                             PSECURITY_DESCRIPTOR* optional_descriptors,
+                             DWORD optional_descriptor_count,
+                             PAUTHZ_ACCESS_REPLY reply,
+                             PAUTHZ_ACCESS_CHECK_RESULTS_HANDLE results);
+BOOL WINAPI AuthzFreeHandle(AUTHZ_ACCESS_CHECK_RESULTS_HANDLE results);
 
 // Memory and messages.
 HLOCAL WINAPI LocalAlloc(DWORD flags, SIZE_T bytes);

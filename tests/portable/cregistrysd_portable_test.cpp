@@ -1,6 +1,9 @@
 // CRegistrySD and CEmbeddedRegistrySD on a key the test makes under HKEY_CURRENT_USER.
+#include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +49,51 @@ TEST_F(RegistryTest, KeyDescriptorIsReadEditedAndWrittenBack) {
   ASSERT_TRUE(again.IsValid()) << again.GetLastError();
   EXPECT_TRUE(again.IsAllowed(&everyone));
   EXPECT_TRUE(again.IsAllowed(&user));
+}
+
+// RegEnumKeyExW lists each subkey once, its name as it was written, sizes counted without the
+// terminator, and ends with ERROR_NO_MORE_ITEMS; a buffer too small gets ERROR_MORE_DATA.
+TEST_F(RegistryTest, SubkeysAreEnumeratedByIndex) {
+  for (const wchar_t* name : {L"Alpha", L"beta"}) {
+    HKEY child = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (subkey_ + L"\\" + name).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &child, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(child);
+  }
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &key),
+            ERROR_SUCCESS);
+  wchar_t small[3];
+  DWORD size = 3;
+  EXPECT_EQ(RegEnumKeyExW(key, 0, small, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
+  std::vector<std::wstring> names;
+  LSTATUS status = ERROR_SUCCESS;
+  for (DWORD index = 0; index < 4; ++index) {
+    wchar_t name[256];
+    size = 256;
+    status = RegEnumKeyExW(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (status != ERROR_SUCCESS)
+      break;
+    EXPECT_EQ(size, std::wcslen(name));
+    names.emplace_back(name);
+  }
+  EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"Alpha", L"beta"}));
+  RegCloseKey(key);
+
+  // Without the right to enumerate, the handle lists nothing.
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, KEY_QUERY_VALUE, &key),
+            ERROR_SUCCESS);
+  size = 256;
+  wchar_t name[256];
+  EXPECT_EQ(RegEnumKeyExW(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_ACCESS_DENIED);
+  RegCloseKey(key);
+  for (const wchar_t* child : {L"Alpha", L"beta"})
+    RegDeleteKeyW(HKEY_CURRENT_USER, (subkey_ + L"\\" + child).c_str());
 }
 
 TEST_F(RegistryTest, MissingKeyOrNoRootIsInvalid) {

@@ -482,7 +482,12 @@ DWORD FileSystem::List(std::wstring_view pattern,
       return error;
   }
 
-  std::vector<std::pair<std::wstring, struct stat>> found;
+  struct Listed {
+    std::wstring name;
+    struct stat st;
+    bool link;
+  };
+  std::vector<Listed> found;
   DIR* dir = ::opendir(where.host.c_str());
   if (!dir)
     return HostError(errno);
@@ -499,20 +504,28 @@ DWORD FileSystem::List(std::wstring_view pattern,
     struct stat st;
     if (::stat((where.host / host_name).c_str(), &st) != 0)
       continue;
-    found.emplace_back(wide, st);
+    // A symbolic link is listed as the platform lists one: a reparse point, so that a walk can
+    // leave it alone and never loop.
+    struct stat link;
+    const bool is_link =
+        ::lstat((where.host / host_name).c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    found.push_back({wide, st, is_link});
   }
   ::closedir(dir);
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
     auto rank = [](const std::wstring& n) { return n == L"." ? 0 : n == L".." ? 1 : 2; };
-    if (rank(a.first) != rank(b.first))
-      return rank(a.first) < rank(b.first);
-    return UpperCase(a.first) < UpperCase(b.first);
+    if (rank(a.name) != rank(b.name))
+      return rank(a.name) < rank(b.name);
+    return UpperCase(a.name) < UpperCase(b.name);
   });
   if (found.empty())
     return ERROR_FILE_NOT_FOUND;
   entries.clear();
-  for (const auto& [wide, st] : found)
-    entries.push_back(FindData(wide, st));
+  for (const Listed& listed : found) {
+    entries.push_back(FindData(listed.name, listed.st));
+    if (listed.link)
+      entries.back().dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  }
   return ERROR_SUCCESS;
 }
 

@@ -61,6 +61,11 @@ unsigned PermsOf(acl_entry_t entry) {
 
 // The named entries and mask of the access ACL; false when it cannot be read.
 bool ReadAcl(const std::filesystem::path& path, PosixPermissions& permissions) {
+  // Without the attribute there is no ACL beyond the mode, which `permissions` holds already;
+  // libacl would stat the file again to say the same.
+  if (::getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) < 0 &&
+      (errno == ENODATA || errno == ENOTSUP || errno == ENOSYS))
+    return true;
   ScopedAcl acl(acl_get_file(path.c_str(), ACL_TYPE_ACCESS));
   if (!acl)
     return errno == ENOTSUP || errno == ENOSYS;  // no ACLs here: the mode says it all
@@ -133,10 +138,10 @@ DWORD ReadPosixState(const std::filesystem::path& path, PosixState& state) {
       (sx.stx_attributes_mask & STATX_ATTR_IMMUTABLE) && (sx.stx_attributes & STATX_ATTR_IMMUTABLE);
   out.limits.append_only =
       (sx.stx_attributes_mask & STATX_ATTR_APPEND) && (sx.stx_attributes & STATX_ATTR_APPEND);
-  struct statvfs vfs {};
-  out.limits.read_only = ::statvfs(path.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY);
+  // One statfs tells both the mount's flags and the file system's type.
   struct statfs fs {};
   if (::statfs(path.c_str(), &fs) == 0) {
+    out.limits.read_only = fs.f_flags & ST_RDONLY;
     const auto type = static_cast<std::uint32_t>(fs.f_type);
     out.limits.no_creation = std::find(std::begin(kKernelFileSystems), std::end(kKernelFileSystems),
                                        type) != std::end(kKernelFileSystems);

@@ -66,25 +66,37 @@ std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& des
   const auto user = db.ResolveReference(description.user);
   if (!user)
     throw ProfileError("user", "no account '" + WideToUtf8(description.user) + "'");
-  const auto& accounts = db.accounts();
-  const Account& u = accounts[*user];
+  const Account& u = db.accounts()[*user];
   if (u.use != SidTypeUser && u.use != SidTypeWellKnownGroup)
     throw ProfileError("user", "'" + WideToUtf8(description.user) + "' is not a user account");
+  return BuildLogonToken(description, db, *user, LogonKind::kInteractive);
+}
+
+std::shared_ptr<const TokenData> BuildLogonToken(const MachineDescription& description,
+                                                 const AccountDatabase& db,
+                                                 size_t user,
+                                                 LogonKind kind) {
+  const auto& accounts = db.accounts();
+  const Account& u = accounts[user];
+  const bool interactive = kind == LogonKind::kInteractive;
+  const bool elevated = interactive ? description.elevated : true;
+  // Only the process's own logon holds the groups the kernel gave the process.
+  const auto& token_gids = interactive ? description.token_gids : std::nullopt;
 
   auto token = std::make_shared<TokenData>();
   token->user = u.sid;
-  token->elevated = description.elevated;
+  token->elevated = elevated;
   token->id = NewTokenId();
   token->logon_session = kInteractiveLogonSession;
   std::vector<size_t> held;  // accounts whose SIDs the token holds, the user first
-  held.push_back(*user);
+  held.push_back(user);
   auto hold = [&](size_t index) {
     if (std::find(held.begin(), held.end(), index) == held.end()) {
       held.push_back(index);
       DWORD attributes = kEnabledGroup;
       if (accounts[index].sid == Administrators())
-        attributes = description.elevated ? kEnabledGroup | SE_GROUP_OWNER
-                                          : static_cast<DWORD>(SE_GROUP_USE_FOR_DENY_ONLY);
+        attributes = elevated ? kEnabledGroup | SE_GROUP_OWNER
+                              : static_cast<DWORD>(SE_GROUP_USE_FOR_DENY_ONLY);
       token->groups.emplace_back(accounts[index].sid, attributes);
     }
   };
@@ -95,24 +107,30 @@ std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& des
     }
     return accounts.size();
   };
-  hold(find_sid(SidValue(1, {SECURITY_WORLD_RID})));
+  // A context made for a group holds the group and the local groups that list it; only an
+  // account that logs on gets the logon's well-known groups.
+  const bool logs_on = interactive || u.use == SidTypeUser;
+  if (logs_on)
+    hold(find_sid(SidValue(1, {SECURITY_WORLD_RID})));
   // The user's global groups.
   for (size_t i = 0; i < accounts.size(); ++i) {
     const auto& a = accounts[i];
     if (a.use == SidTypeGroup &&
-        std::find(a.members.begin(), a.members.end(), *user) != a.members.end())
+        std::find(a.members.begin(), a.members.end(), user) != a.members.end())
       hold(i);
   }
-  const size_t interactive = find_sid(SidValue(5, {SECURITY_INTERACTIVE_RID}));
+  const size_t interactive_group = find_sid(SidValue(5, {SECURITY_INTERACTIVE_RID}));
   const size_t authenticated = find_sid(SidValue(5, {SECURITY_AUTHENTICATED_USER_RID}));
   std::vector<size_t> logon = held;
-  logon.push_back(interactive);
-  logon.push_back(authenticated);
+  if (interactive)
+    logon.push_back(interactive_group);
+  if (logs_on)
+    logon.push_back(authenticated);
   // Every local group that lists the user or one of the groups above; on the host, the
   // computer's own groups are those the kernel gives the process instead.
   for (size_t i = 0; i < accounts.size(); ++i) {
     const auto& a = accounts[i];
-    if (a.use != SidTypeAlias || (description.token_gids && a.home == AccountHome::kLocal))
+    if (a.use != SidTypeAlias || (token_gids && a.home == AccountHome::kLocal))
       continue;
     for (size_t m : a.members) {
       if (std::find(logon.begin(), logon.end(), m) != logon.end()) {
@@ -121,8 +139,8 @@ std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& des
       }
     }
   }
-  if (description.token_gids) {
-    for (const std::uint32_t gid : *description.token_gids) {
+  if (token_gids) {
+    for (const std::uint32_t gid : *token_gids) {
       const SidValue sid = HostGroupSid(db.machine_sid(), gid);
       if (const size_t index = find_sid(sid); index < accounts.size())
         hold(index);
@@ -130,21 +148,28 @@ std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& des
         token->groups.emplace_back(sid, kEnabledGroup);
     }
   }
-  hold(interactive);
-  hold(authenticated);
+  if (interactive)
+    hold(interactive_group);
+  if (logs_on)
+    hold(authenticated);
 
-  token->privileges.Add(SE_CHANGE_NOTIFY_PRIVILEGE,
-                        SE_PRIVILEGE_ENABLED | SE_PRIVILEGE_ENABLED_BY_DEFAULT);
+  // On the host the kernel checks search permission on every directory of a path, whoever asks:
+  // a context made for another account holds no bypass of that check.
+  if (interactive || !description.host_mirror)
+    token->privileges.Add(SE_CHANGE_NOTIFY_PRIVILEGE,
+                          SE_PRIVILEGE_ENABLED | SE_PRIVILEGE_ENABLED_BY_DEFAULT);
   if (TokenHoldsEnabled(*token, Administrators(), 0)) {
     for (DWORD luid : kAdministratorPrivileges)
       token->privileges.Add(luid, 0);
   }
   AddGrantedPrivileges(description, db, *token);
   // A filtered administrator has the full token of the same logon beside it.
-  token->linked = !description.elevated &&
-                  std::any_of(token->groups.begin(), token->groups.end(),
-                              [](const auto& group) { return group.first == Administrators(); });
-  // The logon's own SID, S-1-5-5-X-Y from the logon session.
+  token->linked =
+      !elevated && std::any_of(token->groups.begin(), token->groups.end(),
+                               [](const auto& group) { return group.first == Administrators(); });
+  // The logon's own SID, S-1-5-5-X-Y from the logon session; a context made from a SID has none.
+  if (!interactive)
+    return token;
   token->groups.emplace_back(
       SidValue(5, {SECURITY_LOGON_IDS_RID, static_cast<DWORD>(token->logon_session.HighPart),
                    token->logon_session.LowPart}),

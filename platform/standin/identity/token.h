@@ -71,6 +71,18 @@ bool TokenIsMember(const TokenData& token, const SidValue& sid);
 std::shared_ptr<const TokenData> BuildProcessToken(const MachineDescription& description,
                                                    const AccountDatabase& db);
 
+// How an account's token is made: the process's interactive logon, or the context Authz builds
+// from a SID (no INTERACTIVE, no logon SID, Administrators enabled, groups from the accounts;
+// for a group's SID, only the local groups that list it).
+enum class LogonKind { kInteractive, kContextFromSid };
+
+// The token of a logon of account `user` (an index into `db`'s accounts) on the machine
+// `description` describes, its groups expanded as BuildProcessToken says.
+std::shared_ptr<const TokenData> BuildLogonToken(const MachineDescription& description,
+                                                 const AccountDatabase& db,
+                                                 size_t user,
+                                                 LogonKind kind);
+
 // True when the token holds `sid` for allow entries (its user or an enabled group) or, with
 // `for_deny`, also as a deny-only group.
 bool TokenHasSid(const TokenData& token, const BYTE* sid, bool for_deny);

@@ -55,7 +55,11 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
                      ACCESS_MASK desired,
                      const GENERIC_MAPPING& mapping,
                      ACCESS_MASK& granted,
-                     std::vector<DWORD>* used) {
+                     std::vector<DWORD>* used,
+                     AccessExplanation* explanation) {
+  AccessExplanation unused;
+  AccessExplanation& why = explanation ? *explanation : unused;
+  why = {};
   const bool maximum = desired & MAXIMUM_ALLOWED;
   const ACCESS_MASK wanted = desired & ~MAXIMUM_ALLOWED;
   granted = 0;
@@ -73,6 +77,8 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
     privileged |= WRITE_OWNER;
     privileges.push_back(SE_TAKE_OWNERSHIP_PRIVILEGE);
   }
+  why.privileges = privileges;
+  why.privileged = privileged;
   auto grant = [&](ACCESS_MASK rights) {
     granted = rights;
     if (used)
@@ -81,11 +87,15 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
   };
 
   // No DACL, or a null one: everyone gets everything, even what asks for nothing.
-  if (!sd.dacl)
+  if (!sd.dacl) {
+    why.null_dacl = true;
+    why.allowed = wanted | (maximum ? mapping.GenericAll | privileged : 0);
     return grant(wanted | (maximum ? mapping.GenericAll | privileged : 0));
+  }
   // Against a DACL, asking for nothing is refused.
   if (desired == 0)
     return ERROR_ACCESS_DENIED;
+  const bool explain = explanation != nullptr;
 
   const AclView dacl(sd.dacl);
   const bool owner = sd.owner && TokenHasSid(token, sd.owner, false);
@@ -96,23 +106,39 @@ DWORD EvaluateAccess(const DescriptorParts& sd,
   }
 
   // The owner may always read and change the DACL, unless OWNER RIGHTS says otherwise.
-  ACCESS_MASK allowed = privileged | ((owner && !owner_rights_entry) ? kOwnerImplicit : 0);
+  why.owner_implicit = (owner && !owner_rights_entry) ? kOwnerImplicit & ~privileged : 0;
+  ACCESS_MASK allowed = privileged | why.owner_implicit;
   ACCESS_MASK denied = 0;
+  size_t index = 0;
   for (const AceView ace : dacl) {
+    const size_t position = index++;
     if (!Applies(ace))
       continue;
     const bool deny = KindOf(ace) == EntryKind::kDeny;
-    const bool applies =
-        SameSid(ace.sid(), OwnerRights()) ? owner : TokenHasSid(token, ace.sid(), deny);
+    const bool owner_rights = SameSid(ace.sid(), OwnerRights());
+    const bool applies = owner_rights ? owner : TokenHasSid(token, ace.sid(), deny);
     if (!applies)
       continue;
     // A deny takes only what no earlier entry granted, and an allow only what none denied.
     const ACCESS_MASK mask = MapGenericRights(ace.mask(), mapping) & ~kNeverGranted;
+    const ACCESS_MASK effect = deny ? mask & ~allowed & ~denied : mask & ~denied & ~allowed;
     if (deny)
       denied |= mask & ~allowed;
     else
       allowed |= mask & ~denied;
+    if (explain) {
+      AccessStep step;
+      step.index = position;
+      step.deny = deny;
+      step.sid = SidValue::FromBytes(ace.sid(), SidLengthAt(ace.sid())).value_or(SidValue());
+      step.through_user = owner_rights || SameSid(ace.sid(), token.user);
+      step.mask = mask;
+      step.effect = effect;
+      why.steps.push_back(std::move(step));
+    }
   }
+  why.allowed = allowed;
+  why.missing = wanted & ~allowed;
 
   if ((wanted & ~allowed) != 0 || (maximum && wanted == 0 && allowed == 0))
     return ERROR_ACCESS_DENIED;

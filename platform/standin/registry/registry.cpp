@@ -334,6 +334,23 @@ DWORD Registry::Set(const TokenData& token,
   });
 }
 
+DWORD Registry::Subkeys(const std::wstring& path, std::vector<std::wstring>& names) {
+  return backend_->Run(false, [&](RegistryTransaction& tx) -> DWORD {
+    if (!tx.HasKey(path))
+      return ERROR_KEY_DELETED;
+    names.clear();
+    // Each name as it was written, not as the canonical path spells it.
+    for (const std::wstring& child : tx.Subkeys(path)) {
+      RegistryKeyRecord record;
+      if (tx.Key(child, record) == ERROR_SUCCESS && !record.name.empty())
+        names.push_back(record.name);
+      else
+        names.push_back(child.substr(child.rfind(L'\\') + 1));
+    }
+    return ERROR_SUCCESS;
+  });
+}
+
 DWORD Registry::QueryValue(const std::wstring& path, std::wstring_view name, RegistryValue& out) {
   return Transact(false, [&](RegistryTransaction& tx) -> DWORD {
     if (!tx.HasKey(path))

@@ -91,6 +91,9 @@ class Registry {
   // so that the host's editors take turns (see RegistryBackend::LockForEdit).
   DWORD LockForEdit(HostLock& lock) { return backend_->LockForEdit(lock); }
 
+  // The names of the direct subkeys of `path`, in the order the store keeps them. Errors:
+  // ERROR_KEY_DELETED.
+  DWORD Subkeys(const std::wstring& path, std::vector<std::wstring>& names);
   DWORD QueryValue(const std::wstring& path, std::wstring_view name, RegistryValue& value);
   DWORD SetValue(const std::wstring& path, const RegistryValue& value);
   DWORD DeleteValue(const std::wstring& path, std::wstring_view name);

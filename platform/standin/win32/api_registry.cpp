@@ -1,5 +1,6 @@
 // The registry calls. They return their code and never touch the last error; parameter checks
 // come in the order the platform makes them (Wine's kernelbase/registry.c, checked on Windows).
+#include <algorithm>
 #include <cstring>
 
 #include "platform/standin/object_security/object_security.h"
@@ -92,6 +93,48 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD, REGSAM access, PHK
                                                     subkey ? subkey : L"", access, opened))
       return error;
     *result = AddKeyHandle(machine, std::move(opened));
+    return ERROR_SUCCESS;
+  }));
+}
+
+LSTATUS WINAPI RegEnumKeyExW(HKEY key,
+                             DWORD index,
+                             LPWSTR name,
+                             LPDWORD name_size,
+                             LPDWORD reserved,
+                             LPWSTR class_name,
+                             LPDWORD class_size,
+                             PFILETIME last_write) {
+  return static_cast<LSTATUS>(StatusCall("RegEnumKeyExW", [&](Machine& machine) -> DWORD {
+    if (!name || !name_size || reserved)
+      return ERROR_INVALID_PARAMETER;
+    OpenedKey ref;
+    if (const DWORD error = ResolveFor(machine, key, KEY_ENUMERATE_SUB_KEYS, ref))
+      return error;
+    // A handle keeps the names it listed from index 0; a predefined root lists afresh.
+    auto handle = std::dynamic_pointer_cast<RegistryKeyHandle>(
+        machine.FindHandle(reinterpret_cast<HANDLE>(key)));
+    std::vector<std::wstring> listed;
+    std::vector<std::wstring>& names = handle ? handle->subkeys : listed;
+    if (!handle || index == 0 || names.empty()) {
+      if (const DWORD error = machine.registry().Subkeys(ref.path, names))
+        return error;
+    }
+    if (index >= names.size())
+      return ERROR_NO_MORE_ITEMS;
+    const std::wstring& found = names[index];
+    if (found.size() + 1 > *name_size)
+      return ERROR_MORE_DATA;
+    std::copy(found.begin(), found.end(), name);
+    name[found.size()] = 0;
+    *name_size = static_cast<DWORD>(found.size());
+    // Keys carry no class, and the store keeps no write times.
+    if (class_name && class_size && *class_size > 0)
+      class_name[0] = 0;
+    if (class_size)
+      *class_size = 0;
+    if (last_write)
+      *last_write = FILETIME{};
     return ERROR_SUCCESS;
   }));
 }

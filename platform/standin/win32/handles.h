@@ -34,6 +34,9 @@ struct FindListing : HandleObject {
 // An open key, as a registry HKEY stands for it.
 struct RegistryKeyHandle : HandleObject, OpenedKey {
   explicit RegistryKeyHandle(OpenedKey key) : OpenedKey(std::move(key)) {}
+  // The subkeys' names as RegEnumKeyExW listed them from index 0, so that an enumeration reads
+  // the store once.
+  std::vector<std::wstring> subkeys;
 };
 
 }  // namespace standin
