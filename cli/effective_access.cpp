@@ -30,7 +30,8 @@ struct Explanation {
   ACCESS_MASK missing = 0;
 };
 
-std::vector<BYTE> CopySid(PSID sid) {
+// The bytes of a valid SID; none for a null or damaged one.
+std::vector<BYTE> SidBytes(PSID sid) {
   if (!sid || !IsValidSid(sid))
     return {};
   const auto* bytes = static_cast<const BYTE*>(sid);
@@ -77,7 +78,7 @@ Explanation Explain(HANDLE token_or_context,
   PSID owner = nullptr;
   BOOL defaulted = FALSE;
   if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted))
-    out.owner = CopySid(owner);
+    out.owner = SidBytes(owner);
   out.owner_implicit = why.owner_implicit;
   for (DWORD luid : why.privileges) {
     const ACCESS_MASK bit = luid == SE_SECURITY_PRIVILEGE ? ACCESS_SYSTEM_SECURITY : WRITE_OWNER;
@@ -144,12 +145,12 @@ Explanation Explain(HANDLE token_or_context,
   if (user.empty() || groups.empty())
     return out;
   std::vector<HeldSid> held;
-  held.push_back({CopySid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid), false});
+  held.push_back({SidBytes(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid), false});
   const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
   for (DWORD i = 0; i < list->GroupCount; ++i) {
     const DWORD attributes = list->Groups[i].Attributes;
     if (attributes & (SE_GROUP_ENABLED | SE_GROUP_USE_FOR_DENY_ONLY))
-      held.push_back({CopySid(list->Groups[i].Sid), (attributes & SE_GROUP_ENABLED) == 0});
+      held.push_back({SidBytes(list->Groups[i].Sid), (attributes & SE_GROUP_ENABLED) == 0});
   }
   PSID owner = nullptr;
   BOOL defaulted = FALSE, present = FALSE;
@@ -158,7 +159,7 @@ Explanation Explain(HANDLE token_or_context,
       !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
     return out;
   out.valid = true;
-  out.owner = CopySid(owner);
+  out.owner = SidBytes(owner);
   const ACCESS_MASK wanted = desired & ~MAXIMUM_ALLOWED;
   if (!present || !dacl) {
     out.null_dacl = true;
@@ -205,7 +206,7 @@ Explanation Explain(HANDLE token_or_context,
     Step step;
     step.index = i;
     step.deny = deny;
-    step.sid = CopySid(sid_of(ace));
+    step.sid = SidBytes(sid_of(ace));
     step.through_user = rights_of_owner || EqualSid(held.front().sid.data(), sid_of(ace));
     step.effect = mask & ~allowed & ~denied;
     (deny ? denied : allowed) |= step.effect;
@@ -280,7 +281,7 @@ AccountContext::AccountContext(const std::wstring& account) {
   std::vector<BYTE> sid;
   try {
     const CSid resolved(account, std::wstring());
-    sid = CopySid(resolved.GetPSid());
+    sid = SidBytes(resolved.GetPSid());
   } catch (int) {
     error_ = GetLastError() ? GetLastError() : static_cast<DWORD>(ERROR_NONE_MAPPED);
     return;
