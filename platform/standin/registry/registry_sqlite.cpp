@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include "platform/standin/core/text.h"
 #include "platform/standin/files/host_errors.h"
@@ -333,8 +335,31 @@ class SqliteRegistry : public RegistryBackend {
       throw;
     }
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    Execute(db_, "PRAGMA journal_mode=WAL");
+    // The pragma answers with the mode in force, the old one when it could not change it.
+    Statement pragma(db_, "PRAGMA journal_mode=WAL");
+    if (!pragma.Step() || pragma.ColumnText(0) != L"wal")
+      throw SqliteFailure{SQLITE_BUSY, 0, "database is locked"};
     wal_ = true;
+  }
+
+  // Starts a write transaction. Setting the journal raises a read lock to a write lock, which
+  // SQLite refuses at once, without waiting, while another process writes: a refusal before
+  // anything is written is tried again until the busy timeout.
+  void BeginWrite() {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (;;) {
+      try {
+        if (!wal_)
+          UseWal();
+        Execute(db_, "BEGIN IMMEDIATE");
+        return;
+      } catch (const SqliteFailure& failure) {
+        if ((failure.code & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline)
+          throw;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
   }
 
   DWORD Read(const std::function<DWORD(RegistryTransaction&)>& body) {
@@ -357,9 +382,7 @@ class SqliteRegistry : public RegistryBackend {
   }
 
   DWORD Write(const std::function<DWORD(RegistryTransaction&)>& body) {
-    if (!wal_)
-      UseWal();
-    Execute(db_, "BEGIN IMMEDIATE");
+    BeginWrite();
     try {
       if (ReadLayout(db_) == Layout::kEmpty)
         Execute(db_, kSchema);
