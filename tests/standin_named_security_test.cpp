@@ -105,9 +105,10 @@ TEST_F(standin_named_security, UnprotectedDaclReachesEveryEntry) {
        L"D:AI(A;OICIID;FA;;;BA)(A;CIID;0x1200a9;;;BU)(A;ID;FA;;;%U)(A;OICIIOID;GA;;;CO)"
        L"(A;OICIID;FA;;;SY)"},
       {L"C:\\top\\sub\\deeper\\last.txt", L"D:AI(A;ID;FA;;;BA)(A;ID;FA;;;%U)(A;ID;FA;;;SY)"},
-      // A protected directory, and what lies below it, is left alone.
+      // A protected directory, and what lies below it, is left alone. Its DACL is not
+      // auto-inherited, so what it passes on carries no inheritance marks.
       {L"C:\\top\\kept", L"D:P(A;OICI;FA;;;SY)"},
-      {L"C:\\top\\kept\\below\\x.txt", L"D:AI(A;ID;FA;;;SY)"},
+      {L"C:\\top\\kept\\below\\x.txt", L"D:(A;;FA;;;SY)"},
   };
   const auto user = SidOfAccount(L"alice");
   const std::wstring alice = SidText(const_cast<BYTE*>(user.data()));

@@ -282,7 +282,8 @@ TEST_F(standin_registry, SetKeySecurityNeedsTheRightsAndAnOwnerTheCallerMayGive)
 }
 
 TEST_F(standin_registry, NewKeysInheritContainerEntriesFromTheirParent) {
-  HKEY parent = Open(HKEY_LOCAL_MACHINE, L"Software\\Vortiss\\Mine", KEY_CREATE_SUB_KEY);
+  HKEY parent =
+      Open(HKEY_LOCAL_MACHINE, L"Software\\Vortiss\\Mine", KEY_CREATE_SUB_KEY | WRITE_DAC);
   HKEY key = reinterpret_cast<HKEY>(0x5a5a);
   DWORD disposition = 0;
   SetLastError(kSentinelError);
@@ -291,8 +292,9 @@ TEST_F(standin_registry, NewKeysInheritContainerEntriesFromTheirParent) {
       ERROR_SUCCESS);
   EXPECT_EQ(GetLastError(), kSentinelError);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  // Mine's DACL is not auto-inherited: what it passes on carries no inheritance marks.
   EXPECT_EQ(KeySddl(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION),
-            std::wstring(L"O:") + kAlice + L"D:AI(A;CIID;KA;;;" + kAlice + L")");
+            std::wstring(L"O:") + kAlice + L"D:(A;CI;KA;;;" + kAlice + L")");
   RegCloseKey(key);
 
   // The same path again, in another case, opens what is there.
@@ -301,10 +303,25 @@ TEST_F(standin_registry, NewKeysInheritContainerEntriesFromTheirParent) {
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
   RegCloseKey(key);
 
-  // A given descriptor: its own entries first, then what the parent passes on.
+  // A given descriptor stands alone, as the creator gave it, outside automatic inheritance;
+  // within it, its own entries come first, then what the parent passes on, marked inherited.
   const auto given = SddlBytes(L"D:(A;;KR;;;WD)");
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, const_cast<BYTE*>(given.data()), FALSE};
   ASSERT_EQ(RegCreateKeyExW(parent, L"C", 0, nullptr, 0, READ_CONTROL, &attributes, &key, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(KeySddl(key, DACL_SECURITY_INFORMATION), L"D:(A;;KR;;;WD)");
+  RegCloseKey(key);
+  const auto auto_inherited =
+      SddlBytes((std::wstring(L"D:AIAR(A;CI;KA;;;") + kAlice + L")").c_str());
+  ASSERT_EQ(RegSetKeySecurity(parent, DACL_SECURITY_INFORMATION,
+                              const_cast<BYTE*>(auto_inherited.data())),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExW(parent, L"D", 0, nullptr, 0, READ_CONTROL, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(KeySddl(key, DACL_SECURITY_INFORMATION),
+            std::wstring(L"D:AI(A;CIID;KA;;;") + kAlice + L")");
+  RegCloseKey(key);
+  ASSERT_EQ(RegCreateKeyExW(parent, L"E", 0, nullptr, 0, READ_CONTROL, &attributes, &key, nullptr),
             ERROR_SUCCESS);
   EXPECT_EQ(KeySddl(key, DACL_SECURITY_INFORMATION),
             std::wstring(L"D:AI(A;;KR;;;WD)(A;CIID;KA;;;") + kAlice + L")");

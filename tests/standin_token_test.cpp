@@ -461,7 +461,9 @@ TEST_F(standin_token, ClassesDescribeTheLogon) {
     EXPECT_EQ(dacl.size(), sizeof(TOKEN_DEFAULT_DACL) + acl->AclSize);
     ASSERT_TRUE(IsValidAcl(acl));
     ASSERT_EQ(acl->AceCount, 2);
-    const wchar_t* const holders[] = {alice.c_str(), L"S-1-5-18"};
+    // GENERIC_ALL for the owner of what the token creates (Administrators when elevated) and
+    // SYSTEM.
+    const wchar_t* const holders[] = {c.elevated ? L"S-1-5-32-544" : alice.c_str(), L"S-1-5-18"};
     for (DWORD i = 0; i < 2; ++i) {
       void* ace = nullptr;
       ASSERT_TRUE(GetAce(acl, i, &ace));

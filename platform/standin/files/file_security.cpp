@@ -134,7 +134,7 @@ DWORD WriteFileSecurity(FileSystem& files,
     return error;
   const bool dacl = information & DACL_SECURITY_INFORMATION;
   if (!by_name) {
-    ApplyByHandle(sd, given, information);
+    ApplyByHandle(sd, given, information, kFileGenericMapping);
     // The platform stores what it is given; entries that read their descriptor from their
     // ancestors keep the one they had.
     if (dacl && object.where.directory && !files.host_mirror())

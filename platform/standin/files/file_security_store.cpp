@@ -17,20 +17,15 @@ namespace standin {
 
 namespace {
 
+// What Windows gives the root of a new NTFS volume (owner Administrators): full control for
+// Administrators and SYSTEM, modify for Authenticated Users and read for Users, each as an
+// entry for the root and an inherit-only one for what it holds.
+constexpr wchar_t kDefaultRootSddl[] =
+    L"O:BAG:SYD:AI(A;;FA;;;BA)(A;OICIIO;GA;;;BA)(A;;FA;;;SY)(A;OICIIO;GA;;;SY)"
+    L"(A;;0x1301bf;;;AU)(A;OICIIO;SDGXGWGR;;;AU)(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)";
+
 // How Samba names POSIX ids that have no account: S-1-22-1-uid and S-1-22-2-gid.
 constexpr std::uint64_t kUnixAuthority = 22;
-
-// Rights that one triple of mode bits gives.
-ACCESS_MASK RightsOf(mode_t bits, bool directory) {
-  ACCESS_MASK mask = 0;
-  if (bits & 4)
-    mask |= FILE_GENERIC_READ;
-  if (bits & 2)
-    mask |= FILE_GENERIC_WRITE | (directory ? FILE_DELETE_CHILD : 0);
-  if (bits & 1)
-    mask |= FILE_GENERIC_EXECUTE;
-  return mask;
-}
 
 // How often a reader starts again when the stored bytes change size between its two calls.
 constexpr int kStoredReadTries = 64;
@@ -81,6 +76,14 @@ FileSecurityStore::FileSecurityStore(const MachineDescription& description,
     : accounts_(accounts),
       host_mirror_(description.host_mirror),
       process_user_(std::move(process_user)) {
+  {
+    std::vector<BYTE> bytes;
+    DescriptorParts parts;
+    if (ParseSddl(kDefaultRootSddl, accounts.alias_domains(), bytes) != ERROR_SUCCESS ||
+        ReadSelfRelative(bytes.data(), bytes.size(), parts) != ERROR_SUCCESS)
+      throw ProfileError("volumes", "the default descriptor of a volume root cannot be built");
+    default_root_ = OwnedDescriptor::From(parts);
+  }
   for (const auto& [path, sddl] : description.security) {
     const std::string key = "security." + WideToUtf8(path);
     std::vector<BYTE> bytes;
@@ -123,24 +126,14 @@ SidValue FileSecurityStore::GroupOf(gid_t gid) const {
   return SidValue(kUnixAuthority, {2, static_cast<DWORD>(gid)});
 }
 
-DWORD FileSecurityStore::Derive(const HostLocation& where, OwnedDescriptor& sd) const {
+DWORD FileSecurityStore::OwnerAndGroup(const HostLocation& where,
+                                       SidValue& owner,
+                                       SidValue& group) const {
   struct stat st;
   if (::stat(where.host.c_str(), &st) != 0)
     return ERROR_FILE_NOT_FOUND;
-  const bool directory = S_ISDIR(st.st_mode);
-  const BYTE flags = directory ? (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) : 0;
-  const SidValue owner = OwnerOf(st.st_uid);
-  const SidValue group = GroupOf(st.st_gid);
-  AceList dacl;
-  auto add = [&](const SidValue& sid, mode_t bits) {
-    const ACCESS_MASK mask = RightsOf(bits & 7, directory);
-    if (mask)
-      dacl.entries.push_back({ACCESS_ALLOWED_ACE_TYPE, flags, mask, sid, {}});
-  };
-  add(owner, st.st_mode >> 6);
-  add(group, st.st_mode >> 3);
-  add(SidValue(1, {SECURITY_WORLD_RID}), st.st_mode);
-  sd = Build(owner, group, 0, dacl);
+  owner = OwnerOf(st.st_uid);
+  group = GroupOf(st.st_gid);
   return ERROR_SUCCESS;
 }
 
@@ -183,10 +176,15 @@ DWORD FileSecurityStore::Read(const WindowsPath& path,
     sd = it->second;
     return ERROR_SUCCESS;
   }
-  // The nearest ancestor with a descriptor passes its inheritable entries down level by level.
+  if (path.is_root()) {
+    sd = default_root_;
+    return ERROR_SUCCESS;
+  }
+  // The nearest ancestor with a descriptor (at last the root) passes its inheritable entries
+  // down level by level, marked inherited when its DACL is auto-inherited.
   std::vector<std::wstring> below;
   WindowsPath ancestor = path;
-  const OwnedDescriptor* found = nullptr;
+  const OwnedDescriptor* found = &default_root_;
   while (!ancestor.is_root()) {
     below.push_back(ancestor.components.back());
     ancestor = ancestor.parent();
@@ -195,21 +193,25 @@ DWORD FileSecurityStore::Read(const WindowsPath& path,
       break;
     }
   }
-  OwnedDescriptor own;
-  if (const DWORD error = Derive(where, own); error != ERROR_SUCCESS)
+  SidValue owner, group;
+  if (const DWORD error = OwnerAndGroup(where, owner, group); error != ERROR_SUCCESS)
     return error;
-  if (!found || !(found->control & SE_DACL_PRESENT) || found->dacl.empty()) {
-    sd = std::move(own);
+  const bool auto_inherit = found->control & SE_DACL_AUTO_INHERITED;
+  AceList dacl = DaclEntries(*found);
+  for (size_t level = below.size(); level-- > 0 && !dacl.entries.empty();) {
+    const bool container = level > 0 || where.directory;
+    dacl.entries =
+        InheritedEntries(dacl, container, owner, group, kFileGenericMapping, auto_inherit);
+  }
+  if (dacl.entries.empty()) {
+    // Nothing to inherit: full control for the owner and SYSTEM, as a token's default DACL.
+    const SidValue system(5, {SECURITY_LOCAL_SYSTEM_RID});
+    dacl.entries.push_back({ACCESS_ALLOWED_ACE_TYPE, 0, FILE_ALL_ACCESS, owner, {}});
+    dacl.entries.push_back({ACCESS_ALLOWED_ACE_TYPE, 0, FILE_ALL_ACCESS, system, {}});
+    sd = Build(owner, group, 0, dacl);
     return ERROR_SUCCESS;
   }
-  const auto owner = SidValue::FromBytes(own.owner.data(), own.owner.size());
-  const auto group = SidValue::FromBytes(own.group.data(), own.group.size());
-  AceList dacl = DaclEntries(*found);
-  for (size_t level = below.size(); level-- > 0;) {
-    const bool container = level > 0 || where.directory;
-    dacl.entries = InheritedEntries(dacl, container, *owner, *group, kFileGenericMapping);
-  }
-  sd = Build(*owner, *group, SE_DACL_AUTO_INHERITED, dacl);
+  sd = Build(owner, group, auto_inherit ? SE_DACL_AUTO_INHERITED : 0, dacl);
   return ERROR_SUCCESS;
 }
 

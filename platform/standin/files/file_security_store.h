@@ -1,9 +1,9 @@
 // The descriptors of files and directories. On a profile machine: the profile's `security`
-// entries and what the caller stored, in memory for the run; a file without an entry inherits
-// from its nearest ancestor that has one, as the platform's inheritance would have given it.
+// entries and what the caller stored, in memory for the run; a volume root without an entry has
+// the descriptor Windows gives a new NTFS volume, and a file without an entry inherits from its
+// nearest ancestor that has one, as the platform's inheritance would have given it.
 // On the host mirror: what the kernel enforces, or the self-relative bytes in the extended
 // attribute "user.vortiss.sd" while they are fresh (see host_descriptors.h).
-// Anywhere else the descriptor is derived from the POSIX owner, group and mode bits.
 #pragma once
 
 #include <map>
@@ -59,8 +59,8 @@ class FileSecurityStore {
   // On the host mirror: the descriptor kept in the entry's attribute, if any. Errors:
   // ERROR_INVALID_SECURITY_DESCR when its bytes are damaged.
   DWORD ReadStored(const HostLocation& where, std::optional<OwnedDescriptor>& stored) const;
-  // A profile machine's descriptor of a file no entry covers, from its owner and mode bits.
-  DWORD Derive(const HostLocation& where, OwnedDescriptor& sd) const;
+  // A profile machine's owner and group of a file no entry covers: its POSIX owner and group.
+  DWORD OwnerAndGroup(const HostLocation& where, SidValue& owner, SidValue& group) const;
   SidValue OwnerOf(uid_t uid) const;
   SidValue GroupOf(gid_t gid) const;
 
@@ -69,6 +69,7 @@ class FileSecurityStore {
   const SidValue process_user_;
   mutable std::mutex mutex_;
   std::map<std::wstring, OwnedDescriptor> entries_;  // by WindowsPath::key()
+  OwnedDescriptor default_root_;                     // of a root without an entry
 };
 
 }  // namespace standin

@@ -103,6 +103,16 @@ std::wstring FileSystem::current_directory() const {
   return current_directory_;
 }
 
+std::wstring FileSystem::temp_directory() const {
+  std::error_code ec;
+  const auto host = std::filesystem::temp_directory_path(ec);
+  const auto form = ec ? std::nullopt : volumes_.WindowsFormOf(host);
+  std::wstring path = form ? *form : current_directory();
+  if (path.empty() || path.back() != L'\\')
+    path += L'\\';
+  return path;
+}
+
 void FileSystem::set_current_directory(std::wstring directory) {
   std::lock_guard lock(mutex_);
   current_directory_ = std::move(directory);
@@ -136,6 +146,22 @@ DWORD FileSystem::CheckAccess(const WindowsPath& path,
   return EvaluateAccess(sd.Parts(), token, desired, kFileGenericMapping, granted);
 }
 
+DWORD FileSystem::CheckOpen(const WindowsPath& path,
+                            const HostLocation& where,
+                            const TokenData& token,
+                            ACCESS_MASK desired) const {
+  const DWORD error = CheckAccess(path, where, token, desired);
+  if (error != ERROR_ACCESS_DENIED || !(desired & FILE_READ_ATTRIBUTES) || path.is_root())
+    return error;
+  // Listing a directory shows its entries' attributes: the right to list it grants reading them.
+  const WindowsPath parent = path.parent();
+  const HostLocation parent_where{where.host.parent_path(), true, true};
+  if (CheckAccess(parent, parent_where, token, FILE_LIST_DIRECTORY) != ERROR_SUCCESS)
+    return error;
+  const ACCESS_MASK rest = desired & ~FILE_READ_ATTRIBUTES;
+  return rest ? CheckAccess(path, where, token, rest) : static_cast<DWORD>(ERROR_SUCCESS);
+}
+
 DWORD FileSystem::CheckDelete(const WindowsPath& path,
                               const HostLocation& where,
                               const TokenData& token) const {
@@ -167,38 +193,41 @@ void FileSystem::SecureNewObject(const TokenData& token,
                                  const OwnedDescriptor* security) {
   if (!path.volume->keeps_security())
     return;
-  // On a profile machine a new object reads its inheritance from its directory until it is
-  // given a descriptor; on the host only a directory that holds a descriptor of its own passes
-  // anything on, since mode bits are no entries to inherit.
   store_.Forget(path);
-  const bool given = security && (security->control & SE_DACL_PRESENT) && ChecksDescriptors(path);
-  AceList parent_dacl;
-  bool parent_passes = false;
+  // On the host only a directory that holds a descriptor of its own passes anything on, since
+  // mode bits are no entries to inherit.
+  OwnedDescriptor parent;
+  bool has_parent = false;
   if (!path.is_root()) {
     const HostLocation parent_where{where.host.parent_path(), true, true};
-    OwnedDescriptor parent;
-    if ((!host_mirror_ || store_.HoldsStored(parent_where)) &&
-        store_.Read(path.parent(), parent_where, parent) == ERROR_SUCCESS) {
-      parent_dacl = DaclEntries(parent);
-      parent_passes = true;
-    }
+    has_parent = (!host_mirror_ || store_.HoldsStored(parent_where)) &&
+                 store_.Read(path.parent(), parent_where, parent) == ERROR_SUCCESS;
   }
-  if (!given && !(host_mirror_ && parent_passes))
+  if (!host_mirror_) {
+    // A profile machine keeps what the platform computes for the new object, its owner and
+    // group the token's. Only the DACL of a caller's descriptor is taken.
+    OwnedDescriptor dacl_only;
+    const bool given = security && (security->control & SE_DACL_PRESENT);
+    if (given)
+      dacl_only = security->Select(DACL_SECURITY_INFORMATION);
+    OwnedDescriptor sd;
+    if (NewObjectDescriptor(token, given ? &dacl_only : nullptr, has_parent ? &parent : nullptr,
+                            where.directory, DefaultOwnerOf(token), PrimaryGroupOf(token),
+                            kFileGenericMapping, sd) == ERROR_SUCCESS)
+      store_.Write(path, where, sd);
+    return;
+  }
+  if (!has_parent)
     return;
   OwnedDescriptor own;
   if (store_.Read(path, where, own) != ERROR_SUCCESS)
     return;
-  // Only the DACL of a caller's descriptor is taken; the owner is the one the host gives.
-  OwnedDescriptor dacl_only;
-  if (given)
-    dacl_only = security->Select(DACL_SECURITY_INFORMATION);
   OwnedDescriptor sd;
   DaclSource source = DaclSource::kDefault;
-  if (NewObjectDescriptor(token, given ? &dacl_only : nullptr, parent_dacl, where.directory,
-                          SidOf(own.owner), SidOf(own.group), DaclEntries(own), kFileGenericMapping,
-                          sd, &source) != ERROR_SUCCESS)
+  if (NewObjectDescriptor(token, nullptr, &parent, where.directory, SidOf(own.owner),
+                          SidOf(own.group), kFileGenericMapping, sd, &source) != ERROR_SUCCESS)
     return;
-  // Nothing given and nothing inherited: the object keeps what its mode bits give.
+  // Nothing inherited: the object keeps what its mode bits give.
   if (source == DaclSource::kDefault)
     return;
   store_.Write(path, where, sd, PosixWrite::kNarrowOnly);
@@ -265,7 +294,7 @@ DWORD FileSystem::Open(std::wstring_view name,
     if (!where.exists) {
       error = CheckCreate(path, token, false);
     } else {
-      error = CheckAccess(path, where, token, access & ~DELETE & ~MAXIMUM_ALLOWED);
+      error = CheckOpen(path, where, token, access & ~DELETE & ~MAXIMUM_ALLOWED);
       if (error == ERROR_SUCCESS && (access & DELETE))
         error = CheckDelete(path, where, token);
     }

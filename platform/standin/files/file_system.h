@@ -31,7 +31,7 @@ struct OpenFile {
 
 // What a caller of CreateFileW asks for.
 struct OpenRequest {
-  ACCESS_MASK access = 0;  // generic rights allowed
+  ACCESS_MASK access = 0;  // generic rights allowed; CreateFileW adds what it always asks for
   DWORD share = 0;
   DWORD disposition = OPEN_EXISTING;
   bool delete_on_close = false;
@@ -52,6 +52,9 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
   bool host_mirror() const { return host_mirror_; }
 
   std::wstring current_directory() const;
+  // The folder for temporary files, as GetTempPath names it: the host's temporary directory in
+  // its Windows form, else the current directory; with a trailing separator.
+  std::wstring temp_directory() const;
   void set_current_directory(std::wstring directory);
 
   // Reads a Windows path and finds it on the host (see VolumeTable::Parse and Locate).
@@ -107,6 +110,12 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
              std::vector<WIN32_FIND_DATAW>& entries) const;
 
  private:
+  // The access check of an open: as CheckAccess, with FILE_READ_ATTRIBUTES granted to a caller
+  // who may list the object's directory.
+  DWORD CheckOpen(const WindowsPath& path,
+                  const HostLocation& where,
+                  const TokenData& token,
+                  ACCESS_MASK desired) const;
   // Deleting needs DELETE on the object or FILE_DELETE_CHILD on its directory.
   DWORD CheckDelete(const WindowsPath& path,
                     const HostLocation& where,

@@ -245,10 +245,15 @@ TOKEN_ELEVATION_TYPE ElevationTypeOf(const TokenData& token) {
   return token.elevated ? TokenElevationTypeFull : TokenElevationTypeLimited;
 }
 
+SidValue DefaultOwnerOf(const TokenData& token) {
+  return TokenHoldsEnabled(token, Administrators(), 0) ? Administrators() : token.user;
+}
+
 std::vector<BYTE> DefaultDaclOf(const TokenData& token) {
   AclBuilder acl;
-  acl.Append(ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, token.user);
-  if (!(token.user == LocalSystem()))
+  const SidValue owner = DefaultOwnerOf(token);
+  acl.Append(ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, owner);
+  if (!(owner == LocalSystem()))
     acl.Append(ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, LocalSystem());
   return *std::move(acl).Finish();
 }

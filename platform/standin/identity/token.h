@@ -54,7 +54,11 @@ SidValue LogonSidOf(const TokenData& token);
 // S-1-16-...: System for SYSTEM, High with Administrators enabled, else Medium.
 SidValue IntegritySidOf(const TokenData& token);
 TOKEN_ELEVATION_TYPE ElevationTypeOf(const TokenData& token);
-// GENERIC_ALL for the user and SYSTEM, the DACL a new object gets when none is given.
+// The owner of what a token creates: Administrators for an elevated administrator, else the
+// user.
+SidValue DefaultOwnerOf(const TokenData& token);
+// GENERIC_ALL for the owner of what the token creates and SYSTEM: the DACL a new object gets
+// when none is given and none is inherited.
 std::vector<BYTE> DefaultDaclOf(const TokenData& token);
 
 // True when the token holds `sid` as its user or an enabled group: CheckTokenMembership.

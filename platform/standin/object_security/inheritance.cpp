@@ -18,13 +18,21 @@ const SidValue& CreatorGroup() {
   return sid;
 }
 
+// `flags` with the inheritance mark the child's entries carry: INHERITED_ACE under automatic
+// inheritance, else none.
+BYTE Marked(BYTE flags, bool auto_inherit) {
+  flags = static_cast<BYTE>(flags & ~INHERITED_ACE);
+  return auto_inherit ? static_cast<BYTE>(flags | INHERITED_ACE) : flags;
+}
+
 // The copy that applies to the child itself: creator SIDs replaced, generic rights mapped.
 AceEntry Effective(const AceEntry& entry,
                    const SidValue& owner,
                    const SidValue& group,
-                   const GENERIC_MAPPING& mapping) {
+                   const GENERIC_MAPPING& mapping,
+                   bool auto_inherit) {
   AceEntry e = entry;
-  e.flags = static_cast<BYTE>((e.flags & ~kInheritFlags) | INHERITED_ACE);
+  e.flags = Marked(static_cast<BYTE>(e.flags & ~kInheritFlags), auto_inherit);
   if (e.raw.empty()) {
     if (e.sid == CreatorOwner() && !owner.empty())
       e.sid = owner;
@@ -51,7 +59,8 @@ std::vector<AceEntry> InheritedEntries(const AceList& parent,
                                        bool container,
                                        const SidValue& owner,
                                        const SidValue& group,
-                                       const GENERIC_MAPPING& mapping) {
+                                       const GENERIC_MAPPING& mapping,
+                                       bool auto_inherit) {
   std::vector<AceEntry> out;
   for (const auto& entry : parent.entries) {
     const bool object_inherit = entry.flags & OBJECT_INHERIT_ACE;
@@ -59,29 +68,29 @@ std::vector<AceEntry> InheritedEntries(const AceList& parent,
     const bool no_propagate = entry.flags & NO_PROPAGATE_INHERIT_ACE;
     if (!container) {
       if (object_inherit)
-        out.push_back(Effective(entry, owner, group, mapping));
+        out.push_back(Effective(entry, owner, group, mapping, auto_inherit));
       continue;
     }
     if (container_inherit) {
       if (no_propagate) {
-        out.push_back(Effective(entry, owner, group, mapping));
+        out.push_back(Effective(entry, owner, group, mapping, auto_inherit));
         continue;
       }
       // It applies to the directory and passes on to what the directory holds.
       if (NeedsSplit(entry)) {
-        out.push_back(Effective(entry, owner, group, mapping));
+        out.push_back(Effective(entry, owner, group, mapping, auto_inherit));
         AceEntry passing = entry;
-        passing.flags = static_cast<BYTE>(entry.flags | INHERIT_ONLY_ACE | INHERITED_ACE);
+        passing.flags = Marked(static_cast<BYTE>(entry.flags | INHERIT_ONLY_ACE), auto_inherit);
         out.push_back(std::move(passing));
       } else {
         AceEntry e = entry;
-        e.flags = static_cast<BYTE>((entry.flags & ~INHERIT_ONLY_ACE) | INHERITED_ACE);
+        e.flags = Marked(static_cast<BYTE>(entry.flags & ~INHERIT_ONLY_ACE), auto_inherit);
         out.push_back(std::move(e));
       }
     } else if (object_inherit && !no_propagate) {
       // Only for the directory's files: inherit-only on the directory itself.
       AceEntry e = entry;
-      e.flags = static_cast<BYTE>(entry.flags | INHERIT_ONLY_ACE | INHERITED_ACE);
+      e.flags = Marked(static_cast<BYTE>(entry.flags | INHERIT_ONLY_ACE), auto_inherit);
       out.push_back(std::move(e));
     }
   }
@@ -108,8 +117,8 @@ std::optional<std::vector<BYTE>> InheritInto(const OwnedDescriptor& child,
                                              const AceList& parent_dacl,
                                              bool container,
                                              const GENERIC_MAPPING& mapping) {
-  const auto inherited =
-      InheritedEntries(parent_dacl, container, SidOf(child.owner), SidOf(child.group), mapping);
+  const auto inherited = InheritedEntries(parent_dacl, container, SidOf(child.owner),
+                                          SidOf(child.group), mapping, true);
   return MergeInherited(DaclEntries(child), inherited).Encode();
 }
 

@@ -16,13 +16,15 @@ namespace standin {
 // container-inherit entries reach directories (object-inherit ones too, as inherit-only, for
 // the directory's own files), no-propagate stops after one level. CREATOR OWNER and CREATOR
 // GROUP become the child's owner and group, generic rights are mapped, and an entry that still
-// passes on is split into an effective one and an inherit-only one. Every entry is marked
-// INHERITED_ACE.
+// passes on is split into an effective one and an inherit-only one. With `auto_inherit` (the
+// parent's DACL is auto-inherited) every entry is marked INHERITED_ACE, else none is: the
+// parent's own INHERITED_ACE flags pass on to no one.
 std::vector<AceEntry> InheritedEntries(const AceList& parent,
                                        bool container,
                                        const SidValue& owner,
                                        const SidValue& group,
-                                       const GENERIC_MAPPING& mapping);
+                                       const GENERIC_MAPPING& mapping,
+                                       bool auto_inherit);
 
 // `child`'s own entries (those not marked inherited) followed by `inherited`.
 AceList MergeInherited(const AceList& child, const std::vector<AceEntry>& inherited);
@@ -30,8 +32,9 @@ AceList MergeInherited(const AceList& child, const std::vector<AceEntry>& inheri
 // The entries of a descriptor's DACL; none for an absent or null DACL.
 AceList DaclEntries(const OwnedDescriptor& sd);
 
-// `child`'s DACL once it takes what `parent_dacl` passes on: its own entries, then the inherited
-// ones. nullopt when that passes the largest ACL.
+// `child`'s DACL once it takes what `parent_dacl` passes on, as automatic inheritance computes
+// it: its own entries, then the inherited ones, marked inherited. nullopt when that passes the
+// largest ACL.
 std::optional<std::vector<BYTE>> InheritInto(const OwnedDescriptor& child,
                                              const AceList& parent_dacl,
                                              bool container,

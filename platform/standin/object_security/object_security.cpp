@@ -7,11 +7,6 @@ namespace {
 constexpr SECURITY_DESCRIPTOR_CONTROL kDaclState =
     SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED | SE_DACL_DEFAULTED;
 
-const SidValue& Administrators() {
-  static const SidValue sid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
-  return sid;
-}
-
 SidValue SidOf(const std::vector<BYTE>& part) {
   auto sid = SidValue::FromBytes(part.data(), part.size());
   return sid ? *sid : SidValue();
@@ -25,9 +20,45 @@ bool NullDacl(const OwnedDescriptor& sd) {
   return (sd.control & SE_DACL_PRESENT) && sd.dacl.empty();
 }
 
-void SetProtected(OwnedDescriptor& sd, bool on) {
-  sd.control = static_cast<SECURITY_DESCRIPTOR_CONTROL>(on ? sd.control | SE_DACL_PROTECTED
-                                                           : sd.control & ~SE_DACL_PROTECTED);
+// `acl` with generic rights mapped in every entry that applies to the object; inherit-only
+// entries keep theirs for the objects that will inherit them.
+AceList MapEffectiveRights(AceList acl, const GENERIC_MAPPING& mapping) {
+  for (AceEntry& e : acl.entries) {
+    if (e.raw.empty() && !(e.flags & INHERIT_ONLY_ACE))
+      e.mask = MapGenericRights(e.mask, mapping);
+  }
+  return acl;
+}
+
+// The ACL bytes `acl` (a present, non-null ACL) with generic rights mapped in its effective
+// entries; nullopt when it would pass the largest ACL.
+std::optional<std::vector<BYTE>> MappedAcl(const std::vector<BYTE>& acl,
+                                           const GENERIC_MAPPING& mapping) {
+  return MapEffectiveRights(AceList::Decode(acl.data()), mapping).Encode();
+}
+
+// One ACL of a descriptor written by handle: its protection and auto-inheritance as the
+// request gives them, the request bit itself consumed, generic rights mapped.
+void ApplyAclState(OwnedDescriptor& sd,
+                   std::vector<BYTE>& acl,
+                   SECURITY_DESCRIPTOR_CONTROL given,
+                   SECURITY_DESCRIPTOR_CONTROL present,
+                   SECURITY_DESCRIPTOR_CONTROL request,
+                   SECURITY_DESCRIPTOR_CONTROL inherited,
+                   SECURITY_DESCRIPTOR_CONTROL protection,
+                   SECURITY_DESCRIPTOR_CONTROL defaulted,
+                   bool protect,
+                   const GENERIC_MAPPING& mapping) {
+  sd.control &= ~(request | inherited | protection | defaulted);
+  sd.control |= present;
+  if ((given & request) && (given & inherited))
+    sd.control |= inherited;
+  if (protect)
+    sd.control |= protection;
+  if (!acl.empty()) {
+    if (auto mapped = MappedAcl(acl, mapping))
+      acl = std::move(*mapped);
+  }
 }
 
 }  // namespace
@@ -50,10 +81,6 @@ bool MayOwn(const TokenData& token, const SidValue& owner) {
          TokenPrivilegeEnabled(token, SE_RESTORE_PRIVILEGE);
 }
 
-SidValue DefaultOwner(const TokenData& token) {
-  return TokenHoldsEnabled(token, Administrators(), 0) ? Administrators() : token.user;
-}
-
 bool DaclProtectedAfter(bool unchanged, SECURITY_INFORMATION information) {
   if (information & PROTECTED_DACL_SECURITY_INFORMATION)
     return true;
@@ -64,11 +91,10 @@ bool DaclProtectedAfter(bool unchanged, SECURITY_INFORMATION information) {
 
 DWORD NewObjectDescriptor(const TokenData& token,
                           const OwnedDescriptor* given,
-                          const AceList& parent_dacl,
+                          const OwnedDescriptor* parent,
                           bool container,
                           const SidValue& default_owner,
                           const SidValue& default_group,
-                          const AceList& default_dacl,
                           const GENERIC_MAPPING& mapping,
                           OwnedDescriptor& sd,
                           DaclSource* source) {
@@ -82,31 +108,43 @@ DWORD NewObjectDescriptor(const TokenData& token,
   }
   out.group = given && !given->group.empty() ? given->group : Bytes(default_group);
 
-  const auto inherited =
-      InheritedEntries(parent_dacl, container, SidOf(out.owner), SidOf(out.group), mapping);
+  const bool auto_inherit = parent && (parent->control & SE_DACL_AUTO_INHERITED);
+  const auto inherited = parent
+                             ? InheritedEntries(DaclEntries(*parent), container, SidOf(out.owner),
+                                                SidOf(out.group), mapping, auto_inherit)
+                             : std::vector<AceEntry>();
+  const bool given_dacl = given && (given->control & SE_DACL_PRESENT);
+  // A defaulted DACL serves only where nothing is inherited.
+  const bool use_given =
+      given_dacl && !((given->control & SE_DACL_DEFAULTED) && !inherited.empty());
   AceList dacl;
   DaclSource from = DaclSource::kGiven;
   out.control = SE_DACL_PRESENT;
-  if (given && (given->control & SE_DACL_PRESENT)) {
+  if (use_given) {
     if (NullDacl(*given)) {
       sd = std::move(out);  // a null DACL, as given
       if (source)
         *source = from;
       return ERROR_SUCCESS;
     }
-    const bool protect = given->control & SE_DACL_PROTECTED;
-    dacl = MergeInherited(AceList::Decode(given->dacl.data()),
-                          protect ? std::vector<AceEntry>() : inherited);
-    if (protect)
+    const AceList own = MapEffectiveRights(AceList::Decode(given->dacl.data()), mapping);
+    if (given->control & SE_DACL_PROTECTED) {
+      dacl = own;
       out.control |= SE_DACL_PROTECTED;
-    else if (!inherited.empty())
+    } else if (auto_inherit) {
+      dacl = MergeInherited(own, inherited);
       out.control |= SE_DACL_AUTO_INHERITED;
+    } else {
+      dacl = own;  // without automatic inheritance the creator's DACL is the whole DACL
+    }
   } else if (!inherited.empty()) {
     dacl.entries = inherited;
-    out.control |= SE_DACL_AUTO_INHERITED;
+    if (auto_inherit)
+      out.control |= SE_DACL_AUTO_INHERITED;
     from = DaclSource::kInherited;
   } else {
-    dacl = default_dacl;
+    const std::vector<BYTE> default_dacl = DefaultDaclOf(token);
+    dacl = MapEffectiveRights(AceList::Decode(default_dacl.data()), mapping);
     from = DaclSource::kDefault;
   }
   auto bytes = dacl.Encode();
@@ -121,11 +159,20 @@ DWORD NewObjectDescriptor(const TokenData& token,
 
 void ApplyByHandle(OwnedDescriptor& sd,
                    const OwnedDescriptor& given,
-                   SECURITY_INFORMATION information) {
+                   SECURITY_INFORMATION information,
+                   const GENERIC_MAPPING& mapping) {
   sd.Assign(given, information & kDescriptorParts);
   if (information & DACL_SECURITY_INFORMATION) {
-    sd.control |= SE_DACL_PRESENT;
-    SetProtected(sd, DaclProtectedAfter(given.control & SE_DACL_PROTECTED, information));
+    const bool protect = DaclProtectedAfter(given.control & SE_DACL_PROTECTED, information);
+    ApplyAclState(sd, sd.dacl, given.control, SE_DACL_PRESENT, SE_DACL_AUTO_INHERIT_REQ,
+                  SE_DACL_AUTO_INHERITED, SE_DACL_PROTECTED, SE_DACL_DEFAULTED, protect, mapping);
+  }
+  if (information & SACL_SECURITY_INFORMATION) {
+    const bool protect = (information & PROTECTED_SACL_SECURITY_INFORMATION) ||
+                         (!(information & UNPROTECTED_SACL_SECURITY_INFORMATION) &&
+                          (given.control & SE_SACL_PROTECTED));
+    ApplyAclState(sd, sd.sacl, given.control, SE_SACL_PRESENT, SE_SACL_AUTO_INHERIT_REQ,
+                  SE_SACL_AUTO_INHERITED, SE_SACL_PROTECTED, SE_SACL_DEFAULTED, protect, mapping);
   }
 }
 
@@ -147,8 +194,11 @@ DWORD ApplyByName(OwnedDescriptor& sd,
     sd.dacl.clear();  // a DACL given as absent is a null one
     return ERROR_SUCCESS;
   }
+  auto mapped = MappedAcl(given.dacl, mapping);
+  if (!mapped)
+    return ERROR_INVALID_ACL;
   OwnedDescriptor own = sd;
-  own.dacl = given.dacl;
+  own.dacl = std::move(*mapped);
   auto dacl =
       InheritInto(own, protect || !parent_dacl ? AceList() : *parent_dacl, container, mapping);
   if (!dacl)

@@ -21,10 +21,6 @@ ACCESS_MASK RightsFor(SECURITY_INFORMATION information, bool write);
 // an owner (SE_GROUP_OWNER); any owner with SeRestorePrivilege enabled.
 bool MayOwn(const TokenData& token, const SidValue& owner);
 
-// The owner of what a token creates: Administrators for an elevated administrator, else the
-// user.
-SidValue DefaultOwner(const TokenData& token);
-
 // Whether a DACL is protected after a write: PROTECTED_ or UNPROTECTED_DACL_SECURITY_INFORMATION
 // decide; without either, `unchanged`.
 bool DaclProtectedAfter(bool unchanged, SECURITY_INFORMATION information);
@@ -32,33 +28,44 @@ bool DaclProtectedAfter(bool unchanged, SECURITY_INFORMATION information);
 // Where a new object's DACL came from.
 enum class DaclSource { kGiven, kInherited, kDefault };
 
-// The descriptor a new object gets, as the platform computes it when the object is created:
-// the owner and group `given` names (an owner the token may set, else ERROR_INVALID_OWNER),
-// else the defaults; the DACL `given` names (a null one as it is, a protected one alone, else
-// its own entries followed by what the parent passes on), else what the parent passes on, else
-// `default_dacl`.
+// The descriptor a new object gets, as the platform computes it when the object is created
+// (CreatePrivateObjectSecurityEx): the owner and group `given` names (an owner the token may
+// set, else ERROR_INVALID_OWNER), else the defaults. Its DACL, with `parent` the descriptor of
+// its container (null for none), under automatic inheritance when the parent's DACL is
+// auto-inherited:
+// - the DACL `given` names (a null one as it is): protected, it stands alone; else, under
+//   automatic inheritance, its own entries followed by what the parent passes on, and without,
+//   as given;
+// - else what the parent passes on to this kind of object;
+// - else the token's default DACL.
+// Generic rights are mapped in every entry that applies to the object. SE_DACL_AUTO_INHERITED
+// and INHERITED_ACE mark only what automatic inheritance gave.
 DWORD NewObjectDescriptor(const TokenData& token,
                           const OwnedDescriptor* given,
-                          const AceList& parent_dacl,
+                          const OwnedDescriptor* parent,
                           bool container,
                           const SidValue& default_owner,
                           const SidValue& default_group,
-                          const AceList& default_dacl,
                           const GENERIC_MAPPING& mapping,
                           OwnedDescriptor& sd,
                           DaclSource* source = nullptr);
 
 // Writes the parts `information` names from `given` onto `sd`, as a call that takes a handle
-// (SetFileSecurity, RegSetKeySecurity) writes them: a DACL given as absent is a null one, and
-// keeps the given protection unless `information` says otherwise.
+// (SetFileSecurity, RegSetKeySecurity) writes them: a DACL given as absent is a null one;
+// generic rights are mapped in the entries that apply to the object; the auto-inherit requests
+// (SE_DACL_AUTO_INHERIT_REQ, SE_SACL_AUTO_INHERIT_REQ) are consumed, and SE_*_AUTO_INHERITED
+// is kept only when the request carried them; protection is the given one unless
+// `information` says otherwise.
 void ApplyByHandle(OwnedDescriptor& sd,
                    const OwnedDescriptor& given,
-                   SECURITY_INFORMATION information);
+                   SECURITY_INFORMATION information,
+                   const GENERIC_MAPPING& mapping);
 
 // Writes the parts `information` names from `given` onto `sd`, as SetNamedSecurityInfo writes
 // them: the DACL keeps the object's protection unless `information` says otherwise, takes part
-// in automatic inheritance, and when not protected is followed by what `parent_dacl` passes on
-// (none for a root). Errors: ERROR_INVALID_ACL when the DACL passes the largest ACL.
+// in automatic inheritance, has generic rights mapped in the entries that apply to the object,
+// and when not protected is followed by what `parent_dacl` passes on (none for a root).
+// Errors: ERROR_INVALID_ACL when the DACL passes the largest ACL.
 DWORD ApplyByName(OwnedDescriptor& sd,
                   const OwnedDescriptor& given,
                   SECURITY_INFORMATION information,

@@ -14,11 +14,6 @@ namespace {
 
 constexpr ACCESS_MASK kWow64Bits = 0x0100 | 0x0200;  // KEY_WOW64_64KEY, KEY_WOW64_32KEY
 
-const SidValue& LocalSystem() {
-  static const SidValue sid(5, {SECURITY_LOCAL_SYSTEM_RID});
-  return sid;
-}
-
 // A key's descriptor; a key that is gone reads as ERROR_FILE_NOT_FOUND.
 DWORD ReadKey(RegistryTransaction& tx, const std::wstring& path, OwnedDescriptor& sd) {
   RegistryKeyRecord key;
@@ -85,16 +80,8 @@ DWORD NewKeyDescriptor(const TokenData& token,
                        const OwnedDescriptor& parent,
                        const OwnedDescriptor* given,
                        OwnedDescriptor& sd) {
-  // Without a DACL given or inherited, the token's default DACL: its user and SYSTEM.
-  AceList default_dacl;
-  for (const SidValue* sid : {&token.user, &LocalSystem()}) {
-    AceEntry entry;
-    entry.mask = KEY_ALL_ACCESS;
-    entry.sid = *sid;
-    default_dacl.entries.push_back(entry);
-  }
-  return NewObjectDescriptor(token, given, DaclEntries(parent), true, DefaultOwner(token),
-                             token.user, default_dacl, kKeyGenericMapping, sd);
+  return NewObjectDescriptor(token, given, &parent, true, DefaultOwnerOf(token), token.user,
+                             kKeyGenericMapping, sd);
 }
 
 Registry::Registry(const MachineDescription& description,
@@ -309,7 +296,7 @@ DWORD Registry::Set(const TokenData& token,
     if (const DWORD read = ReadKey(tx, path, sd); read != ERROR_SUCCESS)
       return read == ERROR_FILE_NOT_FOUND && !by_name ? ERROR_KEY_DELETED : read;
     if (!by_name) {
-      ApplyByHandle(sd, given, information);
+      ApplyByHandle(sd, given, information, kKeyGenericMapping);
       return RewriteKey(tx, path, sd);
     }
     AceList parent_dacl;

@@ -27,9 +27,9 @@ struct OpenedKey {
   ACCESS_MASK granted = 0;
 };
 
-// The descriptor of a new key under a key with descriptor `parent`: the owner and DACL `given`
-// names, else the token's defaults; entries inherited from the parent unless the given DACL is
-// protected; the token's default DACL when nothing is inherited or given.
+// The descriptor of a new key under a key with descriptor `parent`, as NewObjectDescriptor
+// computes it: the owner and DACL `given` names, else the token's defaults and what the parent
+// passes on; the token's default DACL when nothing is inherited or given.
 DWORD NewKeyDescriptor(const TokenData& token,
                        const OwnedDescriptor& parent,
                        const OwnedDescriptor* given,
