@@ -714,6 +714,14 @@ struct TrialDirectory {
     return "u:" + std::to_string(user) + ":" + perms[user_perms] + ",g:" + std::to_string(group) +
            ":" + perms[group_perms] + ",m::" + perms[mask];
   }
+  // Whether `c` is in the group class through both the owning group's entry and the named
+  // group's entry (the same gid may have both).
+  bool InTwoGroupEntries(const PosixCaller& c) const {
+    auto holds = [&](unsigned g) {
+      return c.gid == g || std::find(c.groups.begin(), c.groups.end(), g) != c.groups.end();
+    };
+    return acl && c.uid != 0 && c.uid != uid && c.uid != user && holds(gid) && holds(group);
+  }
   // The class the kernel puts `c` in, and the permissions it has there.
   std::pair<const char*, unsigned> ClassOf(const PosixCaller& c) const {
     if (c.uid == 0)
@@ -777,6 +785,12 @@ TEST_F(HostTest, AccessAnswersAsTheKernelForTheCasesOfTheIssue) {
        true},
       {"0070, asked by a member of its group", {0, 4242, 070}, {4243, 4243, {4242}}, true},
       {"0300 (write and search), asked by its owner", {4244, 4244, 0300}, {4244, 4244, {}}, true},
+      // Each matching group-class entry holds part of what creating takes, none all of it.
+      {"0675 owned by 0:4301 with group:4301:rw- over an owning entry --x, asked by a member of "
+       "4300 and 4301",
+       {0, 4301, 0615, true, 65534, 0, 4301, 6, 7},
+       {4244, 4300, {4301}},
+       false},
   };
   for (const Case& c : cases) {
     const fs::path directory = dir_ / "case";
@@ -827,7 +841,9 @@ TEST_F(HostTest, RandomDirectoriesAnswerAsTheKernel) {
     t.read_only = mounted && below(10) == 0;
     t.path = (t.read_only ? mount_point : dir_) / ("d" + std::to_string(i));
     t.directory = {users[below(4)], groups[below(4)], below(01000)};
-    if (below(2) == 0) {
+    // A third of the callers match both the owning group's entry and the named group's entry.
+    const bool two_entries = below(3) == 0;
+    if (two_entries || below(2) == 0) {
       t.directory.acl = true;
       t.directory.user = users[1 + below(3)];
       t.directory.user_perms = below(8);
@@ -840,6 +856,22 @@ TEST_F(HostTest, RandomDirectoriesAnswerAsTheKernel) {
     for (unsigned g : {4401u, 4402u, 4403u}) {
       if (below(3) == 0)
         t.caller.groups.push_back(g);
+    }
+    if (two_entries) {
+      t.directory.gid = groups[1 + below(3)];
+      t.caller.uid = 4304;  // no entry names this user
+      t.caller.gid = t.directory.gid;
+      t.caller.groups.push_back(t.directory.group);
+      // Mostly each entry holds part of write and search, neither both, under a full mask.
+      if (below(4) != 0) {
+        const unsigned search_only[] = {1, 5}, write_only[] = {2, 6};
+        unsigned own = search_only[below(2)], named = write_only[below(2)];
+        if (below(2))
+          std::swap(own, named);
+        t.directory.mode = (t.directory.mode & ~070u) | (own << 3);
+        t.directory.group_perms = named;
+        t.directory.mask = 7;
+      }
     }
     if (!t.read_only && below(16) == 0)
       t.flag = below(2) ? "+i" : "+a";
@@ -856,7 +888,8 @@ TEST_F(HostTest, RandomDirectoriesAnswerAsTheKernel) {
       t.flag = nullptr;
   }
 
-  int agree = 0, yes = 0, acls = 0, masks = 0, read_only = 0, write_without_search = 0;
+  int agree = 0, yes = 0, acls = 0, masks = 0, read_only = 0, write_without_search = 0,
+      two_entries = 0;
   std::map<std::string, int> classes;
   std::string disagreements;
   for (const Trial& t : trials) {
@@ -875,6 +908,7 @@ TEST_F(HostTest, RandomDirectoriesAnswerAsTheKernel) {
     masks += t.directory.acl && t.directory.mask != 7;
     read_only += t.read_only && read_only_mount;
     write_without_search += (perms & 3) == 2;
+    two_entries += t.directory.InTwoGroupEntries(t.caller);
   }
   for (const Trial& t : trials) {
     if (t.flag)
@@ -887,9 +921,9 @@ TEST_F(HostTest, RandomDirectoriesAnswerAsTheKernel) {
             << " of them with a mask below rwx;";
   for (const auto& [name, count] : classes)
     std::cout << " " << count << " " << name << ",";
-  std::cout << " " << write_without_search << " with write but no search, " << read_only
-            << " on a read-only mount, " << immutable << " immutable, " << append_only
-            << " append-only" << std::endl;
+  std::cout << " " << two_entries << " in two group-class entries, " << write_without_search
+            << " with write but no search, " << read_only << " on a read-only mount, " << immutable
+            << " immutable, " << append_only << " append-only" << std::endl;
   EXPECT_EQ(agree, static_cast<int>(trials.size())) << disagreements;
 }
 

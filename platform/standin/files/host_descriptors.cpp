@@ -31,8 +31,10 @@ DWORD ReadHostDescriptor(const std::filesystem::path& host,
   PosixState state;
   if (const DWORD error = ReadPosixState(host, state))
     return error;
-  sd = stored && Fresh(host, state) ? ReportedDescriptor(*stored, state, machine)
-                                    : DeriveDescriptor(state, machine);
+  const OwnedDescriptor reported = stored && Fresh(host, state)
+                                       ? ReportedDescriptor(*stored, state, machine)
+                                       : DeriveDescriptor(state, machine);
+  sd = WithDenial(reported, ProcessDenial(reported, state, machine));
   return ERROR_SUCCESS;
 }
 
@@ -53,12 +55,15 @@ DWORD WriteHostDescriptor(const std::filesystem::path& host,
     return ERROR_ACCESS_DENIED;
   // The descriptor the edit started from, and the denials its report added, which no one set.
   OwnedDescriptor previous = DeriveDescriptor(state, machine);
-  OwnedDescriptor sd = edited;
+  std::vector<AceEntry> denials;
   if (stored && Fresh(host, state)) {
     previous = ReportedDescriptor(*stored, state, machine);
-    if (const auto denials = ExcessDenials(*stored, state, machine))
-      sd = WithoutReportedDenials(edited, *denials);
+    if (const auto excess = ExcessDenials(*stored, state, machine))
+      denials = *excess;
   }
+  if (const auto denial = ProcessDenial(previous, state, machine))
+    denials.push_back(*denial);
+  const OwnedDescriptor sd = WithoutReportedDenials(edited, denials);
 
   // A new owner or group is the kernel's when it is a host account, and the descriptor's alone
   // otherwise; giving the object away takes root's right to do so.

@@ -17,7 +17,8 @@ namespace standin {
 enum class PosixWrite { kWhole, kNarrowOnly };
 
 // The descriptor of `host`: `stored` (already validated) when it is fresh, reported so that it
-// grants no caller more than the kernel allows; else the one derived from the POSIX state.
+// grants no caller more than the kernel allows; else the one derived from the POSIX state. For
+// this process's own token it is exact (ProcessDenial) whatever groups the process holds.
 // Errors: those of reading the object.
 DWORD ReadHostDescriptor(const std::filesystem::path& host,
                          const OwnedDescriptor* stored,

@@ -3,6 +3,7 @@
 #include "platform/standin/files/posix_mapping.h"
 
 #include <algorithm>
+#include <bit>
 #include <map>
 #include <set>
 
@@ -398,6 +399,64 @@ OwnedDescriptor ReportedDescriptor(const OwnedDescriptor& stored,
   if (!dacl.Encode())
     return DeriveDescriptor(state, machine);
   return WithDacl(stored, dacl);
+}
+
+std::vector<ACCESS_MASK> KernelRightSets(const PosixState& state, const PosixCaller& caller) {
+  const PosixPermissions& p = state.permissions;
+  auto rights = [&](unsigned perms) { return RightsOfPermissions(perms, state) & kEnforced; };
+  if (caller.uid == 0)
+    return {RootRights(state)};
+  if (caller.uid == state.uid)
+    return {rights(p.owner)};
+  const unsigned mask = p.mask.value_or(7);
+  for (const auto& [uid, perms] : p.users) {
+    if (uid == caller.uid)
+      return {rights(perms & mask)};
+  }
+  auto holds = [&](std::uint32_t gid) {
+    return std::find(caller.gids.begin(), caller.gids.end(), gid) != caller.gids.end();
+  };
+  std::vector<ACCESS_MASK> sets;
+  if (holds(state.gid))
+    sets.push_back(rights(p.group & mask));
+  for (const auto& [gid, perms] : p.groups) {
+    if (holds(gid))
+      sets.push_back(rights(perms & mask));
+  }
+  if (sets.empty())
+    sets.push_back(rights(p.other));
+  return sets;
+}
+
+std::optional<AceEntry> ProcessDenial(const OwnedDescriptor& sd,
+                                      const PosixState& state,
+                                      const SidValue& machine) {
+  const PosixCaller caller = ProcessCaller();
+  std::vector<SidValue> groups;
+  for (const std::uint32_t gid : caller.gids)
+    groups.push_back(HostGroupSid(machine, gid));
+  // The token as the host builds it, less any group it holds for deny only: what it grants
+  // can only be more than the real token's, so that the denial covers the real token too.
+  const TokenData token = HostToken(HostUserSid(machine, caller.uid), groups, {},
+                                    caller.uid == 0 ? AdminHold::kEnabled : AdminHold::kNone);
+  const ACCESS_MASK granted = Granted(sd, token) & kEnforced;
+  const std::vector<ACCESS_MASK> sets = KernelRightSets(state, caller);
+  const ACCESS_MASK* best = nullptr;
+  for (const ACCESS_MASK& set : sets) {
+    if (!(granted & ~set))
+      return std::nullopt;
+    if (!best || std::popcount(granted & set) > std::popcount(granted & *best))
+      best = &set;
+  }
+  return AceEntry{ACCESS_DENIED_ACE_TYPE, 0, granted & ~*best, token.user, {}};
+}
+
+OwnedDescriptor WithDenial(const OwnedDescriptor& sd, const std::optional<AceEntry>& denial) {
+  if (!denial || !(sd.control & SE_DACL_PRESENT) || sd.dacl.empty())
+    return sd;
+  AceList dacl = DaclEntries(sd);
+  dacl.entries.insert(dacl.entries.begin(), *denial);
+  return dacl.Encode() ? WithDacl(sd, dacl) : sd;
 }
 
 OwnedDescriptor WithoutReportedDenials(const OwnedDescriptor& edited,

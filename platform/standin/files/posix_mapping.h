@@ -59,6 +59,23 @@ OwnedDescriptor ReportedDescriptor(const OwnedDescriptor& stored,
                                    const PosixState& state,
                                    const SidValue& machine);
 
+// The sets of enforced rights (EnforcedRights) the kernel lets `caller` ask for on `state`'s
+// object, each of which it may ask for whole: one for root, the owner, a named user and other;
+// in the group class one for each entry that matches, since POSIX wants a single entry to
+// hold every bit asked for. Rights that no set holds together are never granted together.
+std::vector<ACCESS_MASK> KernelRightSets(const PosixState& state, const PosixCaller& caller);
+
+// The denial that makes `sd` exact for this process's own token: where it grants the token
+// enforced rights that no one of the kernel's sets holds together (a caller whose groups match
+// two group-class entries holding part each), a denial to the token's user of what lies
+// beyond the set that holds the most of them. nullopt when `sd` grants no more than one set.
+std::optional<AceEntry> ProcessDenial(const OwnedDescriptor& sd,
+                                      const PosixState& state,
+                                      const SidValue& machine);
+
+// `sd` with `denial`, when there is one, as its first entry.
+OwnedDescriptor WithDenial(const OwnedDescriptor& sd, const std::optional<AceEntry>& denial);
+
 // `edited` without `denials`, the ones reporting added: an edit hands back what it was shown,
 // and they are no part of what anyone set. A denial goes only where the edit kept one for the
 // same account with the same rights.

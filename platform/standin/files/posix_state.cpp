@@ -205,6 +205,20 @@ bool MayChangeOwner() {
   return HasCapability(CAP_CHOWN);
 }
 
+PosixCaller ProcessCaller() {
+  PosixCaller caller;
+  caller.uid = ::geteuid();
+  caller.gids.push_back(::getegid());
+  const int count = ::getgroups(0, nullptr);
+  if (count > 0) {
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i)
+      caller.gids.push_back(groups[static_cast<size_t>(i)]);
+  }
+  return caller;
+}
+
 std::string Fingerprint(const PosixState& state) {
   const PosixPermissions& p = state.permissions;
   std::string text = "posix 1 uid " + std::to_string(state.uid) + " gid " +

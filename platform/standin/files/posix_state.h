@@ -66,6 +66,14 @@ DWORD ChangePosixOwner(const std::filesystem::path& path,
                        std::optional<std::uint32_t> uid,
                        std::optional<std::uint32_t> gid);
 
+// Who this process is for the kernel's permission checks: its effective uid, and its effective
+// gid with its supplementary groups.
+struct PosixCaller {
+  std::uint32_t uid = 0;
+  std::vector<std::uint32_t> gids;
+};
+PosixCaller ProcessCaller();
+
 // The kernel's rules for this process: the owner or a holder of CAP_FOWNER may change the
 // mode and ACL; a holder of CAP_CHOWN may give the object to another user.
 bool MayChangePermissions(const PosixState& state);
