@@ -127,6 +127,8 @@ TEST(TokenContract, EveryoneIsAMemberAndAStrangerIsNot) {
   SetLastError(kSentinelError);
   EXPECT_FALSE(CheckTokenMembership(process, everyone.data(), &member));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_IMPERSONATION_TOKEN));
+  // The answer is cleared before the primary token is refused.
+  EXPECT_EQ(member, FALSE);
 }
 
 }  // namespace

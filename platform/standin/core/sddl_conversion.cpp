@@ -119,14 +119,10 @@ std::optional<std::uint64_t> ReadDigits(std::wstring_view text,
   return value;
 }
 
-// An access mask written as a number, read as the platform reads it: an optional minus, then
-// hexadecimal after "0x", octal after a leading 0, else decimal. A value past 32 bits is capped
-// at 0xffffffff before a minus negates it. Nothing may follow the digits.
-std::optional<DWORD> ParseMaskNumber(std::wstring_view text) {
-  size_t i = 0;
-  const bool negative = i < text.size() && text[i] == L'-';
-  if (negative)
-    ++i;
+// An access mask written as a number at `i`, read as the platform reads it: hexadecimal after
+// "0x", octal after a leading 0, else decimal, up to the first character that is no digit of
+// its base. A value past 32 bits is capped at 0xffffffff. nullopt when there is no digit.
+std::optional<DWORD> ReadMaskNumber(std::wstring_view text, size_t& i) {
   unsigned base = 10;
   if (HexPrefix(text, i)) {
     base = 16;
@@ -135,10 +131,13 @@ std::optional<DWORD> ParseMaskNumber(std::wstring_view text) {
     base = 8;
   }
   const auto value = ReadDigits(text, i, base, 0xFFFFFFFFull);
-  if (!value || i != text.size())
+  if (!value)
     return std::nullopt;
-  const DWORD mask = static_cast<DWORD>(*value);
-  return negative ? static_cast<DWORD>(0u - mask) : mask;
+  return static_cast<DWORD>(*value);
+}
+
+bool IsDigit(wchar_t c) {
+  return c >= L'0' && c <= L'9';
 }
 
 // A field of two-letter names that `find` knows, such as "OICI" or "GR GW": blanks may open the
@@ -173,16 +172,45 @@ std::optional<DWORD> ParseAceFlags(std::wstring_view text) {
   });
 }
 
+// The rights of an entry: two-letter names and numbers, mixed in any order ("GR0x1f",
+// "0xFFFFFGR"), their rights combined. Blanks may open the field and stand between two names,
+// but not follow the last token nor touch a number; a minus may open the field before a
+// number, and negates it. An empty field is 0.
 std::optional<DWORD> ParseRights(std::wstring_view text) {
-  const size_t start = SkipBlanks(text, 0);
-  if (start < text.size() && (text[start] == L'-' || (text[start] >= L'0' && text[start] <= L'9')))
-    return ParseMaskNumber(text.substr(start));
-  return ParseNameList(text, [](std::wstring_view name) -> std::optional<DWORD> {
-    // The platform reads names in any case.
-    const wchar_t upper[] = {Upper(name[0]), Upper(name[1])};
-    const sddl::Right* right = sddl::FindRight(upper);
-    return right ? std::optional<DWORD>(right->mask) : std::nullopt;
-  });
+  DWORD value = 0;
+  size_t i = SkipBlanks(text, 0);
+  bool first = true;
+  bool after_number = false;
+  while (i < text.size()) {
+    if (!first && text[i] == kBlank) {
+      i = SkipBlanks(text, i);
+      if (after_number || i == text.size() || IsDigit(text[i]))
+        return std::nullopt;
+    }
+    const bool negative = first && text[i] == L'-';
+    if (negative || IsDigit(text[i])) {
+      if (negative)
+        ++i;
+      const auto number = ReadMaskNumber(text, i);
+      if (!number)
+        return std::nullopt;
+      value |= negative ? static_cast<DWORD>(0u - *number) : *number;
+      after_number = true;
+    } else {
+      if (i + 2 > text.size())
+        return std::nullopt;
+      // The platform reads names in any case.
+      const wchar_t upper[] = {Upper(text[i]), Upper(text[i + 1])};
+      const sddl::Right* right = sddl::FindRight(upper);
+      if (!right)
+        return std::nullopt;
+      value |= right->mask;
+      i += 2;
+      after_number = false;
+    }
+    first = false;
+  }
+  return value;
 }
 
 // A SID written out, "S-1-5-21-...", as SDDL reads it: blanks may precede each number; a number

@@ -151,6 +151,10 @@ DWORD WellKnownSid(int type, const SidValue* domain, SidValue& out) {
 }
 
 bool IsWellKnownSidOfType(const SidValue& sid, int type) {
+  // Every logon SID, S-1-5-5-X-Y, is of the logon IDs' type, whatever its session.
+  if (type == WinLogonIdsSid)
+    return sid.authority() == kNt && sid.sub_authority_count() == 3 &&
+           sid.sub_authority(0) == SECURITY_LOGON_IDS_RID;
   if (const Absolute* entry = FindAbsolute(type))
     return sid == entry->Sid();
   const Relative* entry = FindRelative(type);

@@ -25,6 +25,16 @@ std::optional<SidValue> CallerSid(PSID sid) {
   return SidValue::FromBytes(sid, SidLengthFor(SID_MAX_SUB_AUTHORITIES));
 }
 
+// A SID string as ConvertStringSidToSid reads it: "S-1-..." or an alias, in any case.
+DWORD StringSidToSid(Machine& machine, std::wstring_view text, PSID* sid) {
+  auto value = SidValue::Parse(text);
+  if (!value)
+    value = SidForAlias(UpperCase(text), machine.accounts().alias_domains());
+  if (!value)
+    return ERROR_INVALID_SID;
+  return HandOutSid(machine, *value, BufferKind::kLocal, sid);
+}
+
 }  // namespace
 
 extern "C" {
@@ -136,12 +146,7 @@ BOOL WINAPI ConvertStringSidToSidW(LPCWSTR text, PSID* sid) {
   return BoolCall("ConvertStringSidToSidW", [&](Machine& machine) -> DWORD {
     if (!text || !sid)
       return ERROR_INVALID_PARAMETER;
-    auto value = SidValue::Parse(text);
-    if (!value)
-      value = SidForAlias(text, machine.accounts().alias_domains());
-    if (!value)
-      return ERROR_INVALID_SID;
-    return HandOutSid(machine, *value, BufferKind::kLocal, sid);
+    return StringSidToSid(machine, text, sid);
   });
 }
 
@@ -232,13 +237,7 @@ BOOL WINAPI ConvertStringSidToSidA(LPCSTR text, PSID* sid) {
   return BoolCall("ConvertStringSidToSidA", [&](Machine& machine) -> DWORD {
     if (!text || !sid)
       return ERROR_INVALID_PARAMETER;
-    const std::wstring wide = AnsiToWide(text);
-    auto value = SidValue::Parse(wide);
-    if (!value)
-      value = SidForAlias(wide, machine.accounts().alias_domains());
-    if (!value)
-      return ERROR_INVALID_SID;
-    return HandOutSid(machine, *value, BufferKind::kLocal, sid);
+    return StringSidToSid(machine, AnsiToWide(text), sid);
   });
 }
 

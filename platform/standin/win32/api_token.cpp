@@ -171,6 +171,7 @@ BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, PBOOL is_member) {
   return BoolCall("CheckTokenMembership", [&](Machine& machine) -> DWORD {
     if (!is_member)
       return ERROR_NOACCESS;
+    *is_member = FALSE;  // before anything can fail, as the platform does
     std::shared_ptr<const TokenData> data;
     if (token) {
       std::shared_ptr<TokenHandle> handle;
