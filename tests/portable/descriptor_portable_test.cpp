@@ -2,6 +2,7 @@
 // error codes, and hostile self-relative descriptors refused without a read outside the buffer.
 // The same source runs on the stand-in and, built for Windows, under Wine.
 #include <cstring>
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <string>
@@ -704,6 +705,32 @@ TEST(DescriptorContract, TrusteesNameBySidOrByName) {
   EXPECT_EQ(GetTrusteeNameA(&narrow), narrow_name);
   BuildTrusteeWithSidA(&narrow, sid.data());
   EXPECT_EQ(GetTrusteeFormA(&narrow), TRUSTEE_IS_SID);
+}
+
+TEST(DescriptorContract, SddlRightsMayMixNumbersAndNames) {
+  const struct {
+    const wchar_t* text;
+    ACCESS_MASK mask;
+  } cases[] = {
+      {L"S:(AU;;GR0xFFFFFFFF;;;WD)", 0xFFFFFFFF},
+      {L"S:(AU;;0xFFFFFFFFGR;;;WD)", 0xFFFFFFFF},
+      {L"S:(AU;;0xFFFFFGR;;;WD)", GENERIC_READ | 0xFFFFF},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.text, c.text + wcslen(c.text)));
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    SetLastError(kSentinelError);
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(c.text, SDDL_REVISION_1, &sd, nullptr))
+        << GetLastError();
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorSacl(sd, &present, &acl, &defaulted));
+    void* ace = nullptr;
+    ASSERT_TRUE(acl && GetAce(acl, 0, &ace));
+    EXPECT_EQ(static_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask, c.mask);
+    LocalFree(sd);
+  }
 }
 
 TEST(DescriptorContract, AnsiSddlMatchesTheWideForm) {

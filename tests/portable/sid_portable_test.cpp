@@ -48,6 +48,8 @@ const RoundTrip kRoundTrips[] = {
     // SDDL aliases, including those relative to the machine's own domain.
     {L"BA", L"S-1-5-32-544", 16},
     {L"WD", L"S-1-1-0", 12},
+    {L"wD", L"S-1-1-0", 12},  // aliases in any case
+    {L"sy", L"S-1-5-18", 12},
     {L"SY", L"S-1-5-18", 12},
 };
 

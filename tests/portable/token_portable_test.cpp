@@ -102,6 +102,27 @@ TEST(TokenContract, ClassesSizeAndLayOutTheirAnswers) {
   EXPECT_EQ(reinterpret_cast<TOKEN_STATISTICS*>(statistics.data())->TokenType, TokenPrimary);
 }
 
+TEST(TokenContract, LogonSidIsOfTheLogonIdsType) {
+  HANDLE raw = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw));
+  vortiss::ScopedHandle token(raw);
+  std::vector<BYTE> buffer(SizeOf(raw, TokenGroups));
+  DWORD length = 0;
+  ASSERT_TRUE(GetTokenInformation(raw, TokenGroups, buffer.data(),
+                                  static_cast<DWORD>(buffer.size()), &length));
+  const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+  int logon_sids = 0;
+  for (DWORD i = 0; i < groups->GroupCount; ++i) {
+    const SID_AND_ATTRIBUTES& group = groups->Groups[i];
+    if ((group.Attributes & SE_GROUP_LOGON_ID) != SE_GROUP_LOGON_ID)
+      continue;
+    ++logon_sids;
+    EXPECT_EQ(SidText(group.Sid).rfind(L"S-1-5-5-", 0), 0u);
+    EXPECT_TRUE(IsWellKnownSid(group.Sid, WinLogonIdsSid)) << SidText(group.Sid);
+  }
+  EXPECT_EQ(logon_sids, 1);
+}
+
 TEST(TokenContract, EveryoneIsAMemberAndAStrangerIsNot) {
   struct Case {
     const wchar_t* sid;
