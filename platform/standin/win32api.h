@@ -23,6 +23,7 @@ typedef UCHAR* PUCHAR;
 typedef std::uint16_t WORD;
 typedef std::uint32_t DWORD, ULONG;
 typedef std::int32_t LONG;
+typedef unsigned int UINT;
 typedef LONG LSTATUS;
 typedef DWORD *PDWORD, *LPDWORD;
 typedef std::uintptr_t ULONG_PTR, DWORD_PTR, SIZE_T;
@@ -72,6 +73,7 @@ typedef ULONG* PULONG;
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_BAD_NETPATH 53L
 #define ERROR_FILE_EXISTS 80L
+#define ERROR_BUFFER_OVERFLOW 111L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_BAD_LENGTH 24L
 #define ERROR_DIR_NOT_ROOT 144L
@@ -1239,6 +1241,18 @@ HANDLE WINAPI CreateFileW(LPCWSTR name,
                           DWORD flags_and_attributes,
                           HANDLE template_file);
 BOOL WINAPI DeleteFileW(LPCWSTR name);
+HANDLE WINAPI CreateFileA(LPCSTR name,
+                          DWORD access,
+                          DWORD share_mode,
+                          LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition,
+                          DWORD flags_and_attributes,
+                          HANDLE template_file);
+BOOL WINAPI DeleteFileA(LPCSTR name);
+DWORD WINAPI GetTempPathW(DWORD length, LPWSTR buffer);
+DWORD WINAPI GetTempPathA(DWORD length, LPSTR buffer);
+UINT WINAPI GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR name);
+UINT WINAPI GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR name);
 BOOL WINAPI CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
 BOOL WINAPI RemoveDirectoryW(LPCWSTR name);
 DWORD WINAPI GetFileAttributesW(LPCWSTR name);
@@ -1319,6 +1333,20 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key,
                                 LPDWORD length);
 LSTATUS WINAPI
 RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD length);
+// The ANSI forms: names and string data in the ANSI code page. RegOpenKeyA and RegCreateKeyA
+// ask for MAXIMUM_ALLOWED; RegEnumKeyA takes the size of its buffer in characters.
+LSTATUS WINAPI RegOpenKeyA(HKEY key, LPCSTR subkey, PHKEY result);
+LSTATUS WINAPI RegCreateKeyA(HKEY key, LPCSTR subkey, PHKEY result);
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subkey);
+LSTATUS WINAPI RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD name_size);
+LSTATUS WINAPI RegQueryValueExA(HKEY key,
+                                LPCSTR name,
+                                LPDWORD reserved,
+                                LPDWORD type,
+                                LPBYTE data,
+                                LPDWORD length);
+LSTATUS WINAPI
+RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD length);
 
 // Authz (authz.h): access checks for a client context made from any account's SID.
 struct AUTHZ_ACCESS_CHECK_RESULTS_HANDLE__ {

@@ -1,5 +1,8 @@
 // CFileSD on directories and files the test makes: read, edit, write back, and what the
-// platform makes of it (protection, inheritance by new files).
+// platform makes of it (protection, inheritance by new files); and the kernel calls that Wine's
+// file tests make their files with.
+#include <cstring>
+#include <cwctype>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -9,6 +12,8 @@
 #include "tests/portable/platform_facts.h"
 
 namespace {
+
+using portable::kSentinelError;
 
 bool MakeFile(const std::wstring& path) {
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -56,6 +61,61 @@ CSid ProcessUser() {
 constexpr char kWineKeepsNoFileDescriptor[] =
     "SetFileSecurityW keeps only Unix mode bits; the DACL read back is made from them "
     "(no deny entries, no protection, no inheritance)";
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text)
+    c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  return text;
+}
+
+// GetTempPath names a folder with a trailing separator; GetTempFileName names "PREuuuu.tmp"
+// in a folder, making the file only when it picks the number itself; the ANSI forms agree.
+TEST(KernelFiles, TemporaryFilesAreNamedAndMade) {
+  wchar_t folder[MAX_PATH];
+  const DWORD length = GetTempPathW(MAX_PATH, folder);
+  ASSERT_GT(length, 0u);
+  ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+  EXPECT_EQ(folder[length - 1], L'\\');
+  EXPECT_EQ(GetTempPathW(0, nullptr), length + 1);
+  char narrow_folder[MAX_PATH];
+  EXPECT_EQ(GetTempPathA(MAX_PATH, narrow_folder), length);
+
+  portable::ScratchDirectory scratch;
+  wchar_t name[MAX_PATH];
+  EXPECT_EQ(GetTempFileNameW(scratch.path().c_str(), L"abcdef", 0x10002, name), 2u);
+  EXPECT_EQ(Lower(name), Lower(scratch.path() + L"\\abc2.tmp"));
+  EXPECT_EQ(GetFileAttributesW(name), INVALID_FILE_ATTRIBUTES);
+  char narrow[MAX_PATH];
+  EXPECT_EQ(GetTempFileNameA("C:", "abc", 1, narrow), 1u);
+  EXPECT_EQ(Lower(std::wstring(narrow, narrow + std::strlen(narrow))), L"c:\\abc1.tmp");
+  SetLastError(kSentinelError);
+  EXPECT_EQ(GetTempFileNameW(nullptr, L"abc", 1, name), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  // Number 0: a number of its own, and the file made.
+  const std::string narrow_scratch(scratch.path().begin(), scratch.path().end());
+  const UINT picked = GetTempFileNameA(narrow_scratch.c_str(), "tst", 0, narrow);
+  ASSERT_NE(picked, 0u);
+  const HANDLE file = CreateFileA(narrow, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+  CloseHandle(file);
+  char second[MAX_PATH];
+  ASSERT_NE(GetTempFileNameA(narrow_scratch.c_str(), "tst", 0, second), 0u);
+  EXPECT_STRNE(second, narrow);
+  EXPECT_TRUE(DeleteFileA(second));
+  EXPECT_TRUE(DeleteFileA(narrow));
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(DeleteFileA(narrow));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  // A directory is no file to delete.
+  EXPECT_FALSE(DeleteFileA(narrow_scratch.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  SetLastError(kSentinelError);
+  EXPECT_FALSE(DeleteFileA(""));
+  EXPECT_TRUE(GetLastError() == ERROR_PATH_NOT_FOUND || GetLastError() == ERROR_BAD_PATHNAME)
+      << GetLastError();
+}
 
 TEST(CFileSDPortable, MissingObjectIsInvalidWithThePlatformsError) {
   portable::ScratchDirectory scratch;

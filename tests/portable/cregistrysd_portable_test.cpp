@@ -1,6 +1,8 @@
-// CRegistrySD and CEmbeddedRegistrySD on a key the test makes under HKEY_CURRENT_USER.
+// CRegistrySD and CEmbeddedRegistrySD on a key the test makes under HKEY_CURRENT_USER, and the
+// ANSI registry calls that Wine's registry tests build their keys with.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -94,6 +96,80 @@ TEST_F(RegistryTest, SubkeysAreEnumeratedByIndex) {
   RegCloseKey(key);
   for (const wchar_t* child : {L"Alpha", L"beta"})
     RegDeleteKeyW(HKEY_CURRENT_USER, (subkey_ + L"\\" + child).c_str());
+}
+
+// The ANSI forms: names and strings in the ANSI code page, the same keys and values as the wide
+// calls see them. RegOpenKeyA without a name hands back the key it was given.
+TEST_F(RegistryTest, AnsiCallsReachTheSameKeysAndValues) {
+  const std::string base(subkey_.begin(), subkey_.end());
+  HKEY key = reinterpret_cast<HKEY>(0x5a5a);
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, nullptr, &key), ERROR_SUCCESS);
+  EXPECT_EQ(key, HKEY_CURRENT_USER);
+  key = reinterpret_cast<HKEY>(0x5a5a);
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "", &key), ERROR_SUCCESS);
+  EXPECT_EQ(key, HKEY_CURRENT_USER);
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, base.c_str(), nullptr), ERROR_INVALID_PARAMETER);
+
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, (base + "\\Ansi").c_str(), &key), ERROR_SUCCESS);
+  const char text[] = "caf\xe9";  // "café" in Windows-1252
+  EXPECT_EQ(
+      RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text),
+      ERROR_SUCCESS);
+  const BYTE blob[] = {1, 0, 2};
+  EXPECT_EQ(RegSetValueExA(key, "Blob", 0, REG_BINARY, blob, sizeof blob), ERROR_SUCCESS);
+  const wchar_t wide[] = L"abc";
+  EXPECT_EQ(
+      RegSetValueExW(key, L"Wide", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide), sizeof wide),
+      ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, (base + "\\Ansi").c_str(), &key), ERROR_SUCCESS);
+  DWORD type = 0, size = 0;
+  // The ANSI string: one byte a character, its terminator counted.
+  ASSERT_EQ(RegQueryValueExA(key, "Text", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(size, sizeof text);
+  char small[2] = {'x', 'x'};
+  size = sizeof small;
+  EXPECT_EQ(RegQueryValueExA(key, "Text", nullptr, &type, reinterpret_cast<BYTE*>(small), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, sizeof text);
+  char narrow[16] = {};
+  size = sizeof narrow;
+  ASSERT_EQ(RegQueryValueExA(key, "Text", nullptr, &type, reinterpret_cast<BYTE*>(narrow), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(narrow, text);
+  // The same value read wide, and a wide value read narrow.
+  wchar_t read_wide[16] = {};
+  size = sizeof read_wide;
+  ASSERT_EQ(
+      RegQueryValueExW(key, L"Text", nullptr, &type, reinterpret_cast<BYTE*>(read_wide), &size),
+      ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(read_wide), L"caf\u00e9");
+  EXPECT_EQ(size, 5 * sizeof(wchar_t));
+  size = sizeof narrow;
+  ASSERT_EQ(RegQueryValueExA(key, "Wide", nullptr, &type, reinterpret_cast<BYTE*>(narrow), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(narrow, "abc");
+  EXPECT_EQ(size, 4u);
+  // Other types keep their bytes.
+  BYTE read_blob[8] = {};
+  size = sizeof read_blob;
+  ASSERT_EQ(RegQueryValueExA(key, "Blob", nullptr, &type, read_blob, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(size, sizeof blob);
+  EXPECT_EQ(std::memcmp(read_blob, blob, sizeof blob), 0);
+  RegCloseKey(key);
+
+  ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, base.c_str(), &key), ERROR_SUCCESS);
+  char name[8];
+  EXPECT_EQ(RegEnumKeyA(key, 0, name, 4), ERROR_MORE_DATA);
+  ASSERT_EQ(RegEnumKeyA(key, 0, name, sizeof name), ERROR_SUCCESS);
+  EXPECT_STREQ(name, "Ansi");
+  EXPECT_EQ(RegEnumKeyA(key, 1, name, sizeof name), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(RegDeleteKeyA(key, "Ansi"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(key, "Ansi"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
 }
 
 TEST_F(RegistryTest, MissingKeyOrNoRootIsInvalid) {
