@@ -79,8 +79,10 @@ class standin_named_security : public StandinTest {
 };
 
 TEST_F(standin_named_security, UnprotectedDaclReachesEveryEntry) {
+  // Generic rights are mapped where the entry applies to the object, kept where it is only
+  // passed on.
   ASSERT_EQ(SetDacl(L"C:\\top",
-                    L"D:(A;OICI;FA;;;BA)(A;CI;0x1200a9;;;BU)(A;OINP;FR;;;WD)(A;OICIIO;GA;;;CO)",
+                    L"D:(A;OICI;FA;;;BA)(A;CI;0x1200a9;;;BU)(A;OINP;GR;;;WD)(A;OICIIO;GA;;;CO)",
                     UNPROTECTED_DACL_SECURITY_INFORMATION),
             static_cast<DWORD>(ERROR_SUCCESS));
   const struct {

@@ -282,8 +282,8 @@ TEST_F(standin_registry, SetKeySecurityNeedsTheRightsAndAnOwnerTheCallerMayGive)
 }
 
 TEST_F(standin_registry, NewKeysInheritContainerEntriesFromTheirParent) {
-  HKEY parent =
-      Open(HKEY_LOCAL_MACHINE, L"Software\\Vortiss\\Mine", KEY_CREATE_SUB_KEY | WRITE_DAC);
+  HKEY parent = Open(HKEY_LOCAL_MACHINE, L"Software\\Vortiss\\Mine",
+                     KEY_CREATE_SUB_KEY | WRITE_DAC | READ_CONTROL);
   HKEY key = reinterpret_cast<HKEY>(0x5a5a);
   DWORD disposition = 0;
   SetLastError(kSentinelError);
@@ -311,11 +311,14 @@ TEST_F(standin_registry, NewKeysInheritContainerEntriesFromTheirParent) {
             ERROR_SUCCESS);
   EXPECT_EQ(KeySddl(key, DACL_SECURITY_INFORMATION), L"D:(A;;KR;;;WD)");
   RegCloseKey(key);
+  // Set by handle: AR consumed, AI kept with it, generic rights mapped for keys.
   const auto auto_inherited =
-      SddlBytes((std::wstring(L"D:AIAR(A;CI;KA;;;") + kAlice + L")").c_str());
+      SddlBytes((std::wstring(L"D:AIAR(A;CI;GA;;;") + kAlice + L")").c_str());
   ASSERT_EQ(RegSetKeySecurity(parent, DACL_SECURITY_INFORMATION,
                               const_cast<BYTE*>(auto_inherited.data())),
             ERROR_SUCCESS);
+  EXPECT_EQ(KeySddl(parent, DACL_SECURITY_INFORMATION),
+            std::wstring(L"D:AI(A;CI;KA;;;") + kAlice + L")");
   ASSERT_EQ(RegCreateKeyExW(parent, L"D", 0, nullptr, 0, READ_CONTROL, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   EXPECT_EQ(KeySddl(key, DACL_SECURITY_INFORMATION),

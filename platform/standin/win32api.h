@@ -1241,13 +1241,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name,
                           DWORD flags_and_attributes,
                           HANDLE template_file);
 BOOL WINAPI DeleteFileW(LPCWSTR name);
-HANDLE WINAPI CreateFileA(LPCSTR name,
-                          DWORD access,
-                          DWORD share_mode,
-                          LPSECURITY_ATTRIBUTES security,
-                          DWORD disposition,
-                          DWORD flags_and_attributes,
-                          HANDLE template_file);
+// The ANSI forms: the name in the ANSI code page, the rest as the wide forms take it.
+HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 BOOL WINAPI DeleteFileA(LPCSTR name);
 DWORD WINAPI GetTempPathW(DWORD length, LPWSTR buffer);
 DWORD WINAPI GetTempPathA(DWORD length, LPSTR buffer);

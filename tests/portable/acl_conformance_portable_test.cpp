@@ -165,9 +165,9 @@ class AclConformance : public testing::Test {
 // flags, set without automatic inheritance, and the file and directory made in it.
 TEST_F(AclConformance, ChildrenTakeWhatEachInheritanceFlagPassesOn) {
   const struct {
-    const wchar_t* flags;
-    const wchar_t* file;
-    const wchar_t* dir;
+    const wchar_t* flags;  // of the parent's CREATOR OWNER entry
+    const wchar_t* file;   // the DACL of a file made in it
+    const wchar_t* dir;    // and of a directory
   } rows[] = {
       {L"", L"%D", L"%D"},
       {L"OI", L"(A;;0x2;;;%O)", L"(A;OIIO;0x2;;;CO)"},

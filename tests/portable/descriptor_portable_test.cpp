@@ -710,7 +710,7 @@ TEST(DescriptorContract, TrusteesNameBySidOrByName) {
 TEST(DescriptorContract, SddlRightsMayMixNumbersAndNames) {
   const struct {
     const wchar_t* text;
-    ACCESS_MASK mask;
+    ACCESS_MASK mask;  // of its one entry
   } cases[] = {
       {L"S:(AU;;GR0xFFFFFFFF;;;WD)", 0xFFFFFFFF},
       {L"S:(AU;;0xFFFFFFFFGR;;;WD)", 0xFFFFFFFF},

@@ -233,7 +233,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name,
 HANDLE WINAPI CreateFileA(LPCSTR name,
                           DWORD access,
                           DWORD share_mode,
-                          LPSECURITY_ATTRIBUTES security,
+                          LPSECURITY_ATTRIBUTES security,  // as CreateFileW takes it
                           DWORD disposition,
                           DWORD flags_and_attributes,
                           HANDLE) {
