@@ -2,7 +2,7 @@
 #include <iostream>
 #include <string>
 
-#include "checks/exports.h"
+#include "checks/checks.h"
 #include "checks/identity.h"
 #include "security/cfilesd.h"
 #include "security/scoped_platform.h"
@@ -169,7 +169,7 @@ bool CheckWriteAccess(const wchar_t* path_argument, CallerToken& token) {
 
 }  // namespace
 
-extern "C" bool WINAPIV IsUserAllowedAccess(const wchar_t* path) {
+extern "C" bool CheckIsUserAllowedAccess(const wchar_t* path) {
   if (!path) {
     std::wcerr << L"Error - no path given, returning false" << std::endl;
     return false;
