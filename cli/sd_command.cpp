@@ -143,6 +143,72 @@ DaclEdit EditOf(Verb verb) {
   }
 }
 
+// The change a verb makes to the DACL of the target.
+DaclChange ChangeOf(const Target& target,
+                    const SdCommand::VerbOptions& options,
+                    PSID account,
+                    ACCESS_MASK mask) {
+  DaclChange change;
+  change.edit = EditOf(options.verb);
+  change.account = account;
+  change.mask = mask;
+  change.flags = target.Container() ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0;
+  change.full_access = FullAccess(target);
+  if (options.no_inherit || options.inherit)
+    change.protect = options.no_inherit;
+  change.whole = target.kind == Target::Kind::kValue;
+  return change;
+}
+
+// Why a revocation finds nothing of the account's to take away.
+std::wstring NothingToRevoke(const Target& target, const Dacl& current, const CSid& account) {
+  if (current.null)
+    return L"nothing to revoke: " + target.Describe() +
+           L" has a null DACL, which lets everyone do everything";
+  return L"nothing to revoke: " + account.GetQualifiedName() + L" has no entry of its own in " +
+         target.Describe();
+}
+
+// Writes what an edit changed of `current`: a value's whole descriptor, or a file's or key's
+// owner (`owner`, unless null) and DACL. The status.
+int WriteEdit(const Target& target,
+              PSECURITY_DESCRIPTOR current,
+              const DaclEditResult& edit,
+              PSID owner) {
+  std::vector<BYTE> acl;
+  if (!edit.written.null) {
+    if (const DWORD built = BuildAcl(edit.written.entries, acl))
+      return Fail(L"cannot build the descriptor of " + target.Describe(), built);
+  }
+  PACL written = edit.written.null ? nullptr : reinterpret_cast<PACL>(acl.data());
+  if (target.kind == Target::Kind::kValue) {
+    PSID current_owner = nullptr, group = nullptr;
+    BOOL defaulted = FALSE;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorOwner(current, &current_owner, &defaulted);
+    GetSecurityDescriptorGroup(current, &group, &defaulted);
+    GetSecurityDescriptorControl(current, &control, &revision);
+    ValueDescriptor built;
+    DWORD error =
+        built.Build(owner ? owner : current_owner, group, written, control, edit.written.protect);
+    if (error == ERROR_SUCCESS)
+      error = WriteValue(target, built.get());
+    if (error != ERROR_SUCCESS)
+      return Fail(L"cannot write the descriptor of " + target.Describe(), error);
+    return kDone;
+  }
+  if (owner) {
+    if (const DWORD error = WriteOwner(target, owner))
+      return Fail(L"cannot write the owner of " + target.Describe(), error);
+  }
+  if (edit.changed) {
+    if (const DWORD error = WriteDacl(target, written, edit.written.protect))
+      return Fail(L"cannot write the descriptor of " + target.Describe(), error);
+  }
+  return kDone;
+}
+
 // grant, deny, revoke and owner: the explicit entries change as the verb says, everything else
 // stays as it was, and the platform adds what the parent passes on. An edit that changes
 // nothing writes nothing.
@@ -159,67 +225,28 @@ int Edit(const Target& target,
     return loaded;
   void* current = sd->GetCurrentAbsoluteSD();
   const PSID sid = resolved->GetPSid();
-
-  DaclChange change;
-  change.edit = EditOf(options.verb);
-  change.account = sid;
-  change.mask = mask;
-  change.flags = target.Container() ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0;
-  change.full_access = FullAccess(target);
-  if (options.no_inherit || options.inherit)
-    change.protect = options.no_inherit;
-  change.whole = target.kind == Target::Kind::kValue;
-  const DaclEditResult edit = EditDacl(Dacl::Of(current), change);
-  const bool revoke = options.verb == Verb::kRevoke;
+  const Dacl dacl = Dacl::Of(current);
+  const DaclEditResult edit = EditDacl(dacl, ChangeOf(target, options, sid, mask));
   if (edit.nothing_to_revoke)
-    Say(L"nothing to revoke: " +
-        (Dacl::Of(current).null
-             ? target.Describe() + L" has a null DACL, which lets everyone do "
-                                   L"everything"
-             : resolved->GetQualifiedName() + L" has no entry of its own in " + target.Describe()));
-  PSID owner = nullptr, group = nullptr;
+    Say(NothingToRevoke(target, dacl, *resolved));
+  PSID owner = nullptr;
   BOOL defaulted = FALSE;
   GetSecurityDescriptorOwner(current, &owner, &defaulted);
-  GetSecurityDescriptorGroup(current, &group, &defaulted);
-  const bool new_owner = options.verb == Verb::kOwner && !(owner && EqualSid(owner, sid));
+  const PSID new_owner =
+      options.verb == Verb::kOwner && !(owner && EqualSid(owner, sid)) ? sid : nullptr;
+  const CSid* revoked = options.verb == Verb::kRevoke ? resolved.get() : nullptr;
   if (!edit.changed && !new_owner) {
-    if (missing)
-      return kDone;
-    PrintDescriptor(*sd, current, target, false);
-    if (revoke)
-      NoteInheritedGrant(target, *sd, *resolved);
+    // What the object holds is what the edit would leave.
+    if (!missing) {
+      PrintDescriptor(*sd, current, target, false);
+      if (revoked)
+        NoteInheritedGrant(target, *sd, *revoked);
+    }
     return kDone;
   }
-
-  std::vector<BYTE> acl;
-  if (!edit.written.null) {
-    if (const DWORD built = BuildAcl(edit.written.entries, acl))
-      return Fail(L"cannot build the descriptor of " + target.Describe(), built);
-  }
-  PACL written = edit.written.null ? nullptr : reinterpret_cast<PACL>(acl.data());
-  if (change.whole) {
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(current, &control, &revision);
-    ValueDescriptor built;
-    DWORD error = built.Build(options.verb == Verb::kOwner ? sid : owner, group, written, control,
-                              edit.written.protect);
-    if (error == ERROR_SUCCESS)
-      error = WriteValue(target, built.get());
-    if (error != ERROR_SUCCESS)
-      return Fail(L"cannot write the descriptor of " + target.Describe(), error);
-    return ShowWritten(target, L"descriptor", nullptr);
-  }
-  if (new_owner) {
-    if (const DWORD error = WriteOwner(target, sid))
-      return Fail(L"cannot write the owner of " + target.Describe(), error);
-  }
-  if (edit.changed) {
-    if (const DWORD error = WriteDacl(target, written, edit.written.protect))
-      return Fail(L"cannot write the descriptor of " + target.Describe(), error);
-  }
-  return ShowWritten(target, edit.changed ? L"descriptor" : L"owner",
-                     revoke ? resolved.get() : nullptr);
+  if (const int written = WriteEdit(target, current, edit, new_owner))
+    return written;
+  return ShowWritten(target, edit.changed ? L"descriptor" : L"owner", revoked);
 }
 
 // set: a whole descriptor from SDDL; a file or key takes its owner and DACL, a value all of it.
@@ -332,9 +359,10 @@ SdCommand::SdCommand(CLI::App& app)
     options.command = command;
     command
         ->add_option("ARGUMENTS", options.arguments,
-                     "TARGET: a file or directory (a POSIX path becomes Z:\\...), unless --key or "
-                     "--value names one. RIGHTS: a number (decimal or 0x hex) or SDDL rights "
-                     "(FA, FR, FW, FX, GA, GR, GW, GX, KA, KR, KW, RC, WD, WO, ...)")
+                     std::string("TARGET: ") + kFileHelp +
+                         ", unless --key or --value names one. RIGHTS: a number (decimal or 0x "
+                         "hex) or SDDL rights (FA, FR, FW, FX, GA, GR, GW, GX, KA, KR, KW, RC, "
+                         "WD, WO, ...)")
         ->option_text(texts[i].arguments);
     CLI::Option* key =
         command->add_option("--key", options.key, "A registry key")->option_text("ROOT\\SUBKEY");
