@@ -58,8 +58,7 @@ void ExplainOwnAccess(const Target& target) {
 AccessCommand::AccessCommand(CLI::App& app)
     : Command(app.add_subcommand("access",
                                  "May the user create and write files in the directory of PATH?")) {
-  command_->add_option("PATH", path_, "A file or directory; a POSIX path becomes Z:\\...")
-      ->required();
+  command_->add_option("PATH", path_, kFileHelp)->required();
   as_option_ =
       command_->add_option("--as", as_, "Answer for ACCOUNT (a name, DOMAIN\\name or S-1-...)")
           ->option_text("ACCOUNT");

@@ -261,8 +261,7 @@ FindCommand::FindCommand(CLI::App& sd)
     : Command(sd.add_subcommand("find",
                                 "List every file and directory under ROOT (or key under --key) "
                                 "where ACCOUNT holds RIGHTS (--not: lacks them)")) {
-  CLI::Option* root =
-      command_->add_option("ROOT", root_, "A file or directory; a POSIX path becomes Z:\\...");
+  CLI::Option* root = command_->add_option("ROOT", root_, kFileHelp);
   CLI::Option* key = command_->add_option("--key", key_, "A registry key and its subkeys")
                          ->option_text("ROOT\\SUBKEY");
   root->excludes(key);

@@ -27,6 +27,9 @@ class ObjectDescriptor {
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
+// How a file or directory is given on the command line, for its help.
+inline constexpr char kFileHelp[] = "A file or directory; a POSIX path becomes Z:\\...";
+
 struct Target {
   enum class Kind { kFile, kKey, kValue };
 
