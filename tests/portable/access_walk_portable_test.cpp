@@ -25,6 +25,10 @@ using walk_check::Verdict;
 constexpr int kRandomTokenPairs = 3000;
 constexpr int kRandomContextPairs = 1000;
 
+std::string Narrow(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
+
 // The rows where Wine's AccessCheck answers otherwise than Windows (wine_faults.txt).
 bool WineDiffersOn(const std::string& row) {
   return row == "maximum" || row == "owner-maximum" || row == "owner-rights";
@@ -51,10 +55,11 @@ TEST(AccessWalk, AgreesWithAccessCheckOnTheDifferentialRows) {
   DWORD error = 0;
   const auto subject = AccessSubject::OfToken(token.get(), error);
   ASSERT_TRUE(subject) << error;
-  int agreed = 0;
+  int agreed = 0, compared = 0;
   for (const portable::AccessRow& row : portable::kAccessRows) {
     if (portable::RunningUnderWine() && WineDiffersOn(row.name))
       continue;
+    ++compared;
     std::vector<BYTE> sd = walk_check::Descriptor(row.sddl, portable::ProcessUserSidText());
     ASSERT_FALSE(sd.empty()) << row.name;
     const Verdict check = ByAccessCheck(token.get(), sd.data(), row.desired);
@@ -62,8 +67,9 @@ TEST(AccessWalk, AgreesWithAccessCheckOnTheDifferentialRows) {
     EXPECT_EQ(walk, check) << row.name << ": the check says " << Text(check);
     agreed += walk == check;
   }
-  std::cout << "[ walk     ] " << agreed << " of " << std::size(portable::kAccessRows)
-            << " rows agree with AccessCheck" << std::endl;
+  std::cout << "[ walk     ] " << agreed << " of " << compared << " rows ("
+            << std::size(portable::kAccessRows) << " in the table) agree with AccessCheck"
+            << std::endl;
 }
 
 TEST(AccessWalk, AgreesWithAccessCheckOnRandomPairs) {
@@ -83,8 +89,8 @@ TEST(AccessWalk, AgreesWithAccessCheckOnRandomPairs) {
     const Verdict check = ByAccessCheck(token.get(), sd, desired);
     const Verdict walk = ByWalk(*subject, sd, desired, false);
     EXPECT_EQ(walk, check) << std::hex << "desired 0x" << desired << " on "
-                           << std::string(pairs.LastText().begin(), pairs.LastText().end())
-                           << ": the check says " << Text(check) << ", the walk " << Text(walk);
+                           << Narrow(pairs.LastText()) << ": the check says " << Text(check)
+                           << ", the walk " << Text(walk);
     agreed += walk == check;
     granted += !check.refused && check.result == ERROR_SUCCESS;
     if (::testing::Test::HasFailure() && i - agreed > 5)
@@ -107,7 +113,7 @@ TEST(AccessWalk, AgreesWithAuthzAccessCheckOnRandomPairs) {
     AUTHZ_CLIENT_CONTEXT_HANDLE context = nullptr;
     ASSERT_TRUE(AuthzInitializeContextFromSid(AUTHZ_COMPUTE_PRIVILEGES, sid.data(), manager,
                                               nullptr, LUID{}, nullptr, &context))
-        << std::string(account.begin(), account.end());
+        << Narrow(account);
     DWORD error = 0;
     const auto subject = AccessSubject::OfContext(context, error);
     ASSERT_TRUE(subject) << error;
@@ -132,8 +138,8 @@ TEST(AccessWalk, AgreesWithAuthzAccessCheckOnRandomPairs) {
       const Verdict check = ByAuthz(context, sd, desired);
       const Verdict walk = ByWalk(*subject, sd, desired, true);
       EXPECT_EQ(walk, check) << std::hex << "desired 0x" << desired << " on "
-                             << std::string(pairs.LastText().begin(), pairs.LastText().end())
-                             << ": the check says " << Text(check) << ", the walk " << Text(walk);
+                             << Narrow(pairs.LastText()) << ": the check says " << Text(check)
+                             << ", the walk " << Text(walk);
       agreed += walk == check;
     }
     EXPECT_TRUE(AuthzFreeContext(context));

@@ -137,10 +137,11 @@ std::vector<std::vector<BYTE>> SidsOf(HANDLE token) {
 // Under Wine the pairs keep to what its AccessCheck weighs as Windows does. Wine gives an owner
 // every standard right and ignores OWNER RIGHTS entries; lets a later deny take rights granted
 // earlier (and stops at the first deny that names a right asked for); under MAXIMUM_ALLOWED
-// takes every denied right; skips object entries, a denying one without an object type too;
-// takes the audit bit from entries; and grants the audit right on a null DACL without the
-// privilege. So there: owners the subject does not hold, no OWNER RIGHTS, denials first, no
-// MAXIMUM_ALLOWED, no denying object entries, no audit bit in entries or requests.
+// takes every denied right; takes the audit bit from entries; grants the audit right on a null
+// DACL without the privilege; and refuses a DACL with an object or a callback entry (error 998),
+// reading every entry's SID right after its mask. So there: owners the subject does not hold, no
+// OWNER RIGHTS, denials first, no MAXIMUM_ALLOWED, no object or callback entries, no audit bit in
+// entries or requests.
 RandomPairs::RandomPairs(unsigned seed, std::vector<std::vector<BYTE>> held, bool wine)
     : random_(seed), held_(std::move(held)), wine_(wine) {
   pool_ = held_;
@@ -180,9 +181,9 @@ std::vector<BYTE> RandomPairs::RandomEntry() {
       {ACCESS_DENIED_ACE_TYPE, 0, 30},
       {ACCESS_DENIED_OBJECT_ACE_TYPE, 0, wine_ ? 0 : 5},
       {ACCESS_DENIED_OBJECT_ACE_TYPE, ACE_OBJECT_TYPE_PRESENT, wine_ ? 0 : 3},
-      {ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, 3},
-      {ACCESS_ALLOWED_OBJECT_ACE_TYPE, ACE_INHERITED_OBJECT_TYPE_PRESENT, 3},
-      {ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, 3},
+      {ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, wine_ ? 0 : 3},
+      {ACCESS_ALLOWED_OBJECT_ACE_TYPE, ACE_INHERITED_OBJECT_TYPE_PRESENT, wine_ ? 0 : 3},
+      {ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, wine_ ? 0 : 3},
       {SYSTEM_AUDIT_ACE_TYPE, 0, 2},
   };
   int total = 0;
