@@ -1,6 +1,6 @@
 #include <iostream>
 
-#include "checks/exports.h"
+#include "checks/checks.h"
 #include "checks/identity.h"
 #include "checks/membership.h"
 #include "security/scoped_platform.h"
@@ -55,7 +55,7 @@ bool CheckAdministrator() {
 
 }  // namespace
 
-extern "C" bool WINAPIV IsUserAdministrator(void) {
+extern "C" bool CheckIsUserAdministrator(void) {
   try {
     return CheckAdministrator();
   } catch (...) {

@@ -1,4 +1,6 @@
 // The library's two exported answers, by plain name with C linkage and the C calling convention.
+// Their definitions (exports.c) answer 0 or 1 in the whole return register, so that a caller
+// reading the one byte declared here and one reading the register as an integer agree.
 #pragma once
 
 #include "platform/win32.h"

@@ -3,70 +3,57 @@
 #include <iostream>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "security/scoped_platform.h"
+#include "security/system_message.h"
 
 namespace {
 
 // Raises a failed enumeration status as std::runtime_error with the system's text for it.
 [[noreturn]] void ThrowStatus(NET_API_STATUS status) {
-  vortiss::ScopedLocal<char> text;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-      nullptr, status, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-      reinterpret_cast<LPSTR>(text.receive()), 0, nullptr);
-  if (length != 0 && text)
-    throw std::runtime_error(text.get());
+  const vortiss::SystemMessage<char> message(status);
+  if (message.found())
+    throw std::runtime_error(message.text());
   throw std::runtime_error("Unknown Error");
 }
 
 }  // namespace
 
-user_in_group_iterator_2::user_in_group_iterator_2()
-    : buffer(nullptr), index(0), entries(0), current(nullptr) {}
+user_in_group_iterator_2::user_in_group_iterator_2() : index(0), entries(0), current(nullptr) {}
 
 user_in_group_iterator_2::user_in_group_iterator_2(LPCWSTR group)
-    : buffer(nullptr), index(0), entries(0), current(nullptr) {
+    : index(0), entries(0), current(nullptr) {
   setup(nullptr, group);
 }
 
-user_in_group_iterator_2::~user_in_group_iterator_2() {
-  if (buffer) {
-    NetApiBufferFree(buffer);
-    buffer = nullptr;
-  }
-}
+user_in_group_iterator_2::~user_in_group_iterator_2() = default;
 
 void user_in_group_iterator_2::setup(LPCWSTR server, LPCWSTR group) {
   DWORD read = 0;
   DWORD total = 0;
   DWORD_PTR resume = 0;
   const NET_API_STATUS status =
-      NetLocalGroupGetMembers(server, group, 2, reinterpret_cast<LPBYTE*>(&buffer),
+      NetLocalGroupGetMembers(server, group, 2, reinterpret_cast<LPBYTE*>(buffer.receive()),
                               MAX_PREFERRED_LENGTH, &read, &total, &resume);
   if (status != NERR_Success) {
-    if (buffer)
-      NetApiBufferFree(buffer);
-    buffer = nullptr;
+    buffer.reset();
     ThrowStatus(status);
   }
   if (read > 0) {
     entries = read;
-    current = &buffer[index];
-  } else if (buffer) {
-    NetApiBufferFree(buffer);
-    buffer = nullptr;
+    current = &buffer.get()[index];
+  } else {
+    buffer.reset();
   }
 }
 
 user_in_group_iterator_2& user_in_group_iterator_2::operator++() {
   ++index;
   if (index < entries) {
-    current = &buffer[index];
+    current = &buffer.get()[index];
   } else {
-    if (buffer)
-      NetApiBufferFree(buffer);
-    buffer = nullptr;
+    buffer.reset();
     current = nullptr;
     index = 0;
     entries = 0;
@@ -81,7 +68,7 @@ bool user_in_group_iterator_2::operator==(const user_in_group_iterator_2& other)
            current->lgrmi2_sidusage == other.current->lgrmi2_sidusage;
   }
   return !current && !other.current && index == other.index && entries == other.entries &&
-         buffer == other.buffer;
+         buffer.get() == other.buffer.get();
 }
 
 bool user_in_group_iterator_2::operator!=(const user_in_group_iterator_2& other) const {
@@ -92,11 +79,9 @@ LOCALGROUP_MEMBERS_INFO_2* user_in_group_iterator_2::operator*() const {
   return current;
 }
 
-user_in_globalgroup_iterator::user_in_globalgroup_iterator()
-    : buffer(nullptr), index(0), entries(0) {}
+user_in_globalgroup_iterator::user_in_globalgroup_iterator() : index(0), entries(0) {}
 
-user_in_globalgroup_iterator::user_in_globalgroup_iterator(LPCWSTR group)
-    : buffer(nullptr), index(0), entries(0) {
+user_in_globalgroup_iterator::user_in_globalgroup_iterator(LPCWSTR group) : index(0), entries(0) {
   const std::wstring name = group;
   const size_t slash = name.find(L'\\');
   const std::wstring domain_part = slash == std::wstring::npos ? name : name.substr(0, slash);
@@ -111,41 +96,28 @@ user_in_globalgroup_iterator::user_in_globalgroup_iterator(LPCWSTR group)
     domain.clear();
 }
 
-user_in_globalgroup_iterator::~user_in_globalgroup_iterator() {
-  if (buffer) {
-    NetApiBufferFree(buffer);
-    buffer = nullptr;
-  }
-}
+user_in_globalgroup_iterator::~user_in_globalgroup_iterator() = default;
 
 void user_in_globalgroup_iterator::setup(LPCWSTR server, LPCWSTR group) {
   DWORD read = 0;
   DWORD total = 0;
   DWORD_PTR resume = 0;
+  // Held here until the first name is made: a constructor that throws has no destructor to
+  // release what its members hold, so the records become the iterator's only after that.
+  vortiss::ScopedNetApiRecords<GROUP_USERS_INFO_0> received;
   const NET_API_STATUS status =
-      NetGroupGetUsers(server, group, 0, reinterpret_cast<LPBYTE*>(&buffer), MAX_PREFERRED_LENGTH,
-                       &read, &total, &resume);
+      NetGroupGetUsers(server, group, 0, reinterpret_cast<LPBYTE*>(received.receive()),
+                       MAX_PREFERRED_LENGTH, &read, &total, &resume);
   if (status != NERR_Success) {
-    if (buffer)
-      NetApiBufferFree(buffer);
-    buffer = nullptr;
+    received.reset();
     ThrowStatus(status);
   }
   if (read > 0) {
+    current = domain + L"\\" + received.get()[index].grui0_name;
     entries = read;
-    try {
-      current = domain + L"\\" + buffer[index].grui0_name;
-    } catch (...) {
-      // Thrown out of the constructor, the buffer would have no destructor to release it.
-      NetApiBufferFree(buffer);
-      buffer = nullptr;
-      entries = 0;
-      throw;
-    }
+    buffer = std::move(received);
   } else {
-    if (buffer)
-      NetApiBufferFree(buffer);
-    buffer = nullptr;
+    received.reset();
     domain.clear();
   }
 }
@@ -153,11 +125,9 @@ void user_in_globalgroup_iterator::setup(LPCWSTR server, LPCWSTR group) {
 user_in_globalgroup_iterator& user_in_globalgroup_iterator::operator++() {
   ++index;
   if (index < entries) {
-    current = domain + L"\\" + buffer[index].grui0_name;
+    current = domain + L"\\" + buffer.get()[index].grui0_name;
   } else {
-    if (buffer)
-      NetApiBufferFree(buffer);
-    buffer = nullptr;
+    buffer.reset();
     index = 0;
     entries = 0;
     current.clear();
@@ -167,7 +137,7 @@ user_in_globalgroup_iterator& user_in_globalgroup_iterator::operator++() {
 }
 
 bool user_in_globalgroup_iterator::operator==(const user_in_globalgroup_iterator& other) const {
-  return index == other.index && entries == other.entries && buffer == other.buffer &&
+  return index == other.index && entries == other.entries && buffer.get() == other.buffer.get() &&
          current == other.current && domain == other.domain;
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/win32.h"
 #include "security/csid.h"
+#include "security/scoped_platform.h"
 
 // True when `account` is a member of the group named `group` (a local group, or DOMAIN\group).
 // Exceptions of the standard family never leave it.
@@ -32,7 +33,7 @@ class user_in_group_iterator_2 {
  private:
   void setup(LPCWSTR server, LPCWSTR group);
 
-  LOCALGROUP_MEMBERS_INFO_2* buffer;
+  vortiss::ScopedNetApiRecords<LOCALGROUP_MEMBERS_INFO_2> buffer;
   DWORD index;
   DWORD entries;
   LOCALGROUP_MEMBERS_INFO_2* current;
@@ -59,7 +60,7 @@ class user_in_globalgroup_iterator {
  private:
   void setup(LPCWSTR server, LPCWSTR group);
 
-  GROUP_USERS_INFO_0* buffer;
+  vortiss::ScopedNetApiRecords<GROUP_USERS_INFO_0> buffer;
   DWORD index;
   DWORD entries;
   std::wstring current;

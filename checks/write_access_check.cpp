@@ -2,10 +2,11 @@
 #include <iostream>
 #include <string>
 
-#include "checks/exports.h"
+#include "checks/checks.h"
 #include "checks/identity.h"
 #include "security/cfilesd.h"
 #include "security/scoped_platform.h"
+#include "security/system_message.h"
 
 namespace {
 
@@ -44,13 +45,9 @@ class CallerToken {
 
 // The platform's text for `code` on a line of its own on standard error.
 void WriteMessageText(DWORD code) {
-  vortiss::ScopedLocal<wchar_t> text;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-      reinterpret_cast<LPWSTR>(text.receive()), 0, nullptr);
-  if (length != 0 && text)
-    std::wcerr << text.get() << std::endl;
+  const vortiss::SystemMessage<wchar_t> message(code);
+  if (message.found())
+    std::wcerr << message.text() << std::endl;
   else
     std::wcerr << L"No message text for error " << code << std::endl;
 }
@@ -169,7 +166,7 @@ bool CheckWriteAccess(const wchar_t* path_argument, CallerToken& token) {
 
 }  // namespace
 
-extern "C" bool WINAPIV IsUserAllowedAccess(const wchar_t* path) {
+extern "C" bool CheckIsUserAllowedAccess(const wchar_t* path) {
   if (!path) {
     std::wcerr << L"Error - no path given, returning false" << std::endl;
     return false;

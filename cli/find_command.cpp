@@ -2,31 +2,21 @@
 
 #include <chrono>
 #include <csignal>
-#include <cwctype>
-#include <optional>
-#include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
-#include "cli/console.h"
-#include "cli/effective_access.h"
+#include "cli/access_walk.h"
+#include "cli/account_context.h"
+#include "cli/report.h"
 #include "cli/rights.h"
-#include "cli/windows_path.h"
+#include "cli/target.h"
+#include "platform/host.h"
+#include "security/scoped_platform.h"
+#include "security/sized_read.h"
 
 namespace {
-
-constexpr int kDone = 0;
-constexpr int kUnreadable = 1;
-constexpr int kUsage = 2;
-constexpr int kCannotRun = 3;
-constexpr int kInterrupted = 130;  // as a shell reports a program that SIGINT ended
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -49,19 +39,12 @@ class InterruptScope {
   void (*previous_)(int) = SIG_DFL;
 };
 
-bool StderrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(STDERR_FILENO) != 0;
-#endif
-}
-
 // A line on standard error about once a second while the walk runs: on a terminal one line
 // rewritten in place, elsewhere a line each time.
 class Progress {
  public:
-  Progress() : terminal_(StderrIsTerminal()), next_(Clock::now() + std::chrono::seconds(1)) {}
+  Progress()
+      : terminal_(host::StandardErrorIsTerminal()), next_(Clock::now() + std::chrono::seconds(1)) {}
   ~Progress() { Finish(); }
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
@@ -90,36 +73,8 @@ class Progress {
   Clock::time_point next_;
 };
 
-// A key as given (ROOT\\SUBKEY): its root, and its subkey below the root.
-struct KeyName {
-  HKEY root = nullptr;
-  std::wstring shown, subkey;
-};
-
-bool SameLetters(const std::wstring& a, const wchar_t* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    if (std::towupper(a[i]) != std::towupper(b[i]))
-      return false;
-  }
-  return i == a.size() && !b[i];
-}
-
-// HKLM, HKCU or their long names in any case, then an optional subkey.
-bool ParseKeyName(std::wstring text, KeyName& key) {
-  while (!text.empty() && text.back() == L'\\')
-    text.pop_back();
-  const size_t slash = text.find(L'\\');
-  const std::wstring root = text.substr(0, slash);
-  key.subkey = slash == std::wstring::npos ? std::wstring() : text.substr(slash + 1);
-  if (SameLetters(root, L"HKLM") || SameLetters(root, L"HKEY_LOCAL_MACHINE"))
-    key.root = HKEY_LOCAL_MACHINE;
-  else if (SameLetters(root, L"HKCU") || SameLetters(root, L"HKEY_CURRENT_USER"))
-    key.root = HKEY_CURRENT_USER;
-  else
-    return false;
-  key.shown = text;
-  return true;
+bool IsDirectory(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 struct Walk {
@@ -152,15 +107,36 @@ struct Walk {
     return Decide(path, descriptor.get(), directory);
   }
 
+  // Whether the account holds `rights` on `descriptor`: ERROR_SUCCESS, ERROR_ACCESS_DENIED or
+  // the code of a check that failed. The walk decides, with the rights everything allowed in
+  // `allowed`; AuthzAccessCheck where the walk leaves it to the platform (a conditional entry,
+  // a descriptor the walk cannot read).
+  DWORD Holds(PSECURITY_DESCRIPTOR descriptor,
+              ACCESS_MASK rights,
+              std::optional<ACCESS_MASK>& allowed) const {
+    const auto walk = WalkAccess(context.subject(), descriptor, rights, nullptr);
+    ACCESS_MASK granted = 0;
+    if (!walk || walk->conditional)
+      return context.Check(descriptor, rights, granted);
+    // Every entry was weighed unless the walk stopped before them.
+    if (walk->null_dacl)
+      allowed = ~ACCESS_MASK{0};
+    else if (rights != 0 && walk->result != ERROR_PRIVILEGE_NOT_HELD)
+      allowed = walk->allowed;
+    return walk->result;
+  }
+
   // Reports the account's answer on `descriptor`; for a directory, whether it may traverse it.
   bool Decide(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor, bool directory) {
-    ACCESS_MASK granted = 0;
-    DWORD error = context.Check(descriptor, desired, granted);
+    std::optional<ACCESS_MASK> allowed;
+    DWORD error = Holds(descriptor, desired, allowed);
     if (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED) {
       Report(path, error == ERROR_SUCCESS);
       if (!directory || context.bypasses_traverse())
         return true;
-      error = context.Check(descriptor, FILE_TRAVERSE, granted);
+      if (allowed)
+        return (*allowed & FILE_TRAVERSE) != 0;
+      error = Holds(descriptor, FILE_TRAVERSE, allowed);
       if (error == ERROR_SUCCESS || error == ERROR_ACCESS_DENIED)
         return error == ERROR_SUCCESS;
     }
@@ -208,6 +184,7 @@ struct Walk {
           Unreadable(prefix + L'*', error);
         continue;
       }
+      const vortiss::ScopedFind listing(find);
       std::vector<Pending> below;
       do {
         const std::wstring name = data.cFileName;
@@ -221,40 +198,38 @@ struct Walk {
         if (walk_into)
           below.push_back({path, through});
       } while (!g_interrupted && FindNextFileW(find, &data));
-      FindClose(find);
       // In listing order: the first directory listed is the next one walked.
       pending.insert(pending.end(), std::make_move_iterator(below.rbegin()),
                      std::make_move_iterator(below.rend()));
     }
   }
 
-  // Visits the key `shown` (ROOT\\SUBKEY as given) and every key below it, each read through
-  // its own handle. Keys have no traverse check: a key is reached by its whole path.
-  void RunKeys(HKEY root, const std::wstring& shown, std::wstring subkey) {
+  // Visits the key `top` and every key below it, each read through its own handle. Keys have
+  // no traverse check: a key is reached by its whole path.
+  void RunKeys(const Target& top) {
     struct Pending {
       std::wstring shown, subkey;
     };
-    std::vector<Pending> pending = {{shown, std::move(subkey)}};
+    std::vector<Pending> pending = {{top.path, top.subkey}};
     while (!pending.empty() && !g_interrupted) {
       const Pending key = std::move(pending.back());
       pending.pop_back();
       ++searched;
-      HKEY opened = nullptr;
-      LSTATUS status = RegOpenKeyExW(root, key.subkey.c_str(), 0,
-                                     READ_CONTROL | KEY_ENUMERATE_SUB_KEYS, &opened);
+      vortiss::ScopedKey opened;
+      LSTATUS status = RegOpenKeyExW(top.root, key.subkey.c_str(), 0,
+                                     READ_CONTROL | KEY_ENUMERATE_SUB_KEYS, opened.receive());
       if (status != ERROR_SUCCESS) {
         Unreadable(key.shown, static_cast<DWORD>(status));
         continue;
       }
       const SECURITY_INFORMATION information =
           OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-      DWORD length = 0;
       std::vector<BYTE> descriptor;
-      status = RegGetKeySecurity(opened, information, nullptr, &length);
-      if (status == ERROR_INSUFFICIENT_BUFFER) {
-        descriptor.resize(length);
-        status = RegGetKeySecurity(opened, information, descriptor.data(), &length);
-      }
+      status = static_cast<LSTATUS>(
+          vortiss::ReadSized(descriptor, [&](BYTE* data, DWORD size, DWORD* needed) -> DWORD {
+            *needed = size;
+            return static_cast<DWORD>(RegGetKeySecurity(opened.get(), information, data, needed));
+          }));
       if (status == ERROR_SUCCESS)
         Decide(key.shown, descriptor.data(), false);
       else
@@ -263,116 +238,82 @@ struct Walk {
       for (DWORD index = 0; !g_interrupted; ++index) {
         wchar_t name[256];
         DWORD size = 256;
-        status = RegEnumKeyExW(opened, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        status =
+            RegEnumKeyExW(opened.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS)
           break;
         const std::wstring child(name, size);
         below.push_back(
             {key.shown + L"\\" + child, key.subkey.empty() ? child : key.subkey + L"\\" + child});
       }
-      RegCloseKey(opened);
+      opened.reset();
       if (status != ERROR_SUCCESS && status != ERROR_NO_MORE_ITEMS && !g_interrupted)
         Unreadable(key.shown + L"\\*", static_cast<DWORD>(status));
       pending.insert(pending.end(), std::make_move_iterator(below.rbegin()),
                      std::make_move_iterator(below.rend()));
     }
   }
-
-  static bool IsDirectory(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-  }
 };
 
 }  // namespace
 
-FindCommand::FindCommand(CLI::App& app) {
-  CLI::App* sd = app.get_subcommand("sd");
-  find_ = sd->add_subcommand("find",
-                             "List every file and directory under ROOT (or key under --key) where "
-                             "ACCOUNT holds RIGHTS (--not: lacks them)");
-  CLI::Option* root =
-      find_->add_option("ROOT", root_, "A file or directory; a POSIX path becomes Z:\\...");
-  CLI::Option* key = find_->add_option("--key", key_, "A registry key and its subkeys")
+FindCommand::FindCommand(CLI::App& sd)
+    : Command(sd.add_subcommand("find",
+                                "List every file and directory under ROOT (or key under --key) "
+                                "where ACCOUNT holds RIGHTS (--not: lacks them)")) {
+  CLI::Option* root = command_->add_option("ROOT", root_, kFileHelp);
+  CLI::Option* key = command_->add_option("--key", key_, "A registry key and its subkeys")
                          ->option_text("ROOT\\SUBKEY");
   root->excludes(key);
-  find_->add_option("--as", as_, "The account: a name, DOMAIN\\name or S-1-...")
+  command_->add_option("--as", as_, "The account: a name, DOMAIN\\name or S-1-...")
       ->option_text("ACCOUNT")
       ->required();
-  find_
+  command_
       ->add_option("--rights", rights_, "A number (decimal or 0x hex) or SDDL rights (FW, KW, ...)")
       ->option_text("RIGHTS")
       ->required();
-  find_->add_flag("--not", lacking_, "List the objects where ACCOUNT lacks RIGHTS instead");
-}
-
-bool FindCommand::parsed() const {
-  return find_->parsed();
+  command_->add_flag("--not", lacking_, "List the objects where ACCOUNT lacks RIGHTS instead");
 }
 
 int FindCommand::Run() const {
   const auto rights = ParseRights(rights_);
-  if (!rights) {
-    std::wcerr << L"vortiss: bad rights '" << WideFromUtf8(rights_) << L"'" << std::endl;
-    return kUsage;
-  }
-  const std::wstring account = WideFromUtf8(as_);
-  if (account.empty()) {
-    std::wcerr << L"vortiss: an empty ACCOUNT names no one: give a name such as 'Everyone'"
-               << std::endl;
-    return kUsage;
-  }
-  if (root_.empty() == key_.empty()) {
-    std::wcerr << L"vortiss: give ROOT, or --key ROOT\\SUBKEY" << std::endl;
-    return kUsage;
-  }
-  std::optional<std::wstring> root;
-  KeyName key;
-  if (!key_.empty()) {
-    if (!ParseKeyName(WideFromUtf8(key_), key)) {
-      std::wcerr << L"vortiss: unknown registry root in '" << WideFromUtf8(key_)
-                 << L"': give HKLM, HKCU, HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER" << std::endl;
-      return kUsage;
-    }
-  } else {
-    std::wstring refusal;
-    root = ToWindowsPath(root_, refusal);
-    if (!root) {
-      std::wcerr << L"vortiss: " << refusal << std::endl;
-      return kUsage;
-    }
-  }
+  if (!rights)
+    return Usage(L"bad rights " + Quoted(host::WideFromUtf8(rights_)));
+  const std::wstring account = host::WideFromUtf8(as_);
+  if (account.empty())
+    return EmptyAccount();
+  if (root_.empty() == key_.empty())
+    return Usage(L"give ROOT, or --key ROOT\\SUBKEY");
+  std::wstring refusal;
+  const auto top = key_.empty() ? Target::File(root_, refusal) : Target::Key(key_, true, refusal);
+  if (!top)
+    return Usage(refusal);
   try {
     const AccountContext context(account);
-    if (!context.valid()) {
-      std::wcerr << L"vortiss: cannot make an access context for '" << account << L"': error "
-                 << context.error() << std::endl;
-      return context.error() == ERROR_NONE_MAPPED ? kUsage : kCannotRun;
-    }
+    if (!context.valid())
+      return Fail(L"cannot make an access context for " + Quoted(account), context.error(),
+                  context.error() == ERROR_NONE_MAPPED ? kUsage : kCannotRun);
     InterruptScope interrupt;
     Walk walk(context, *rights, lacking_);
-    if (root) {
+    if (top->kind == Target::Kind::kFile) {
       DWORD error = ERROR_SUCCESS;
-      const bool reachable = Reachable(context, *root, error);
-      if (error != ERROR_SUCCESS) {
-        std::wcerr << L"vortiss: cannot read a directory above '" << *root << L"': error " << error
-                   << std::endl;
-        return kCannotRun;
-      }
-      walk.Run(*root, reachable);
+      const bool reachable = Reachable(context, *top, error);
+      if (error != ERROR_SUCCESS)
+        return Fail(L"cannot read a directory above " + top->Describe(), error, kCannotRun);
+      walk.Run(top->path, reachable);
     } else {
-      walk.RunKeys(key.root, key.shown, key.subkey);
+      walk.RunKeys(*top);
     }
     std::wcout << std::flush;
     walk.progress.Finish();
     if (g_interrupted) {
-      std::wcerr << L"vortiss: interrupted after " << walk.searched << L" objects, " << walk.found
-                 << L" found" << std::endl;
+      Say(L"interrupted after " + std::to_wstring(walk.searched) + L" objects, " +
+          std::to_wstring(walk.found) + L" found");
       return kInterrupted;
     }
     return walk.unreadable ? kUnreadable : kDone;
   } catch (const std::exception& e) {
-    std::wcout << std::flush;
-    std::wcerr << L"vortiss: " << WideFromUtf8(e.what()) << std::endl;
+    Say(host::WideFromUtf8(e.what()));
     return kCannotRun;
   }
 }

@@ -5,22 +5,17 @@
 
 #include <string>
 
-#include <CLI/CLI.hpp>
+#include "cli/command.h"
 
-class FindCommand {
+class FindCommand : public Command {
  public:
-  // Adds `find` to the `sd` command of `app`.
-  explicit FindCommand(CLI::App& app);
-  FindCommand(const FindCommand&) = delete;
-  FindCommand& operator=(const FindCommand&) = delete;
-
-  bool parsed() const;
+  // Adds `find` to the `sd` command.
+  explicit FindCommand(CLI::App& sd);
   // Walks the tree. The status: 0 the walk ended, 1 some objects could not be read, 2 a usage
   // error, 3 the check could not run, 130 interrupted by Ctrl-C.
-  int Run() const;
+  int Run() const override;
 
  private:
-  CLI::App* find_ = nullptr;
   std::string root_;
   std::string key_;
   std::string as_;

@@ -1,23 +1,25 @@
-// `vortiss sd`: shows and edits the security descriptor of a file or directory, a registry key,
-// or a descriptor stored in a registry value, through the class library in this process.
+// `vortiss sd VERB TARGET ...`: shows and edits the security descriptor of a file or directory,
+// a registry key, or a descriptor stored in a registry value, through the class library in this
+// process.
 #pragma once
 
 #include <array>
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
+#include "cli/command.h"
 
-class SdCommand {
+class SdCommand : public Command {
  public:
   // Adds `sd` and its verbs (show, grant, deny, revoke, owner, set) to `app`.
   explicit SdCommand(CLI::App& app);
-  SdCommand(const SdCommand&) = delete;
-  SdCommand& operator=(const SdCommand&) = delete;
 
-  bool parsed() const;
+  // The `sd` command, for the commands that live under it.
+  CLI::App& command() const { return *command_; }
+  // Whether one of the verbs above was given.
+  bool parsed() const override;
   // Runs the verb given; the exit status: 0 done, 1 failed, 2 a usage error.
-  int Run() const;
+  int Run() const override;
 
   enum class Verb { kShow, kGrant, kDeny, kRevoke, kOwner, kSet };
 
@@ -33,7 +35,6 @@ class SdCommand {
   };
 
  private:
-  CLI::App* sd_ = nullptr;
   // Fixed in place: CLI11 writes into their members.
   std::array<VerbOptions, 6> verbs_;
 };

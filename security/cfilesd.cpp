@@ -27,12 +27,14 @@ int CFileSD::Initialize() {
     return FailLoad(static_cast<int>(::GetLastError()));
   // Another process may store a larger descriptor between the two calls: the second call then
   // reports the new size, and is made again with it.
-  for (int attempt = 1;
-       GetFileSecurityW(strPath.c_str(), parts, ReceiveSelfRelative(needed), needed, &needed) != 1;
-       ++attempt) {
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || attempt == vortiss::kSizingAttempts)
-      return FailLoad(static_cast<int>(::GetLastError()));
-  }
+  const DWORD status = vortiss::ReadWhileGrowing(ERROR_INSUFFICIENT_BUFFER, [&]() -> DWORD {
+    return GetFileSecurityW(strPath.c_str(), parts, ReceiveSelfRelative(needed), needed, &needed) ==
+                   1
+               ? ERROR_SUCCESS
+               : ::GetLastError();
+  });
+  if (status != ERROR_SUCCESS)
+    return FailLoad(static_cast<int>(status));
   return LoadSelfRelative();
 }
 
@@ -57,7 +59,7 @@ int CFileSD::SecureObject(bool bInherit) {
     const HANDLE find = FindFirstFileW(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
       return 0;
-    vortiss::ScopedPlatform<HANDLE, FindClose> closer(find);
+    vortiss::ScopedFind closer(find);
     do {
       if (data.cFileName[0] == L'.')
         continue;

@@ -3,15 +3,7 @@
 #include "security/named_inheritance.h"
 #include "security/scoped_platform.h"
 
-namespace {
-
-void CloseKey(HKEY key) {
-  RegCloseKey(key);
-}
-
-using ScopedKey = vortiss::ScopedPlatform<HKEY, CloseKey>;
-
-}  // namespace
+using vortiss::ScopedKey;
 
 CRegistrySD::CRegistrySD(HKEY root, const std::wstring& subkey)
     : strSubKey(subkey), hRootKey(root) {
@@ -47,12 +39,11 @@ int CRegistrySD::Initialize() {
   if (status != ERROR_INSUFFICIENT_BUFFER)
     return FailLoad(status);
   // A descriptor stored in between may be larger: the call reports its size and is made again.
-  for (int attempt = 1; (status = RegGetKeySecurity(key.get(), parts, ReceiveSelfRelative(length),
-                                                    &length)) != ERROR_SUCCESS;
-       ++attempt) {
-    if (status != ERROR_INSUFFICIENT_BUFFER || attempt == vortiss::kSizingAttempts)
-      return FailLoad(status);
-  }
+  status = vortiss::ReadWhileGrowing(ERROR_INSUFFICIENT_BUFFER, [&]() -> DWORD {
+    return RegGetKeySecurity(key.get(), parts, ReceiveSelfRelative(length), &length);
+  });
+  if (status != ERROR_SUCCESS)
+    return FailLoad(status);
   key.reset();
   return LoadSelfRelative();
 }
@@ -142,12 +133,10 @@ int CEmbeddedRegistrySD::Initialize() {
     return status;
   }
   // A value stored in between may be larger: the call reports its size and is made again.
-  for (int attempt = 1;
-       (status = RegQueryValueExW(key.get(), strValueName.c_str(), nullptr, &dwValueType,
-                                  ReceiveSelfRelative(length), &length)) == ERROR_MORE_DATA &&
-       attempt < vortiss::kSizingAttempts;
-       ++attempt) {
-  }
+  status = vortiss::ReadWhileGrowing(ERROR_MORE_DATA, [&]() -> DWORD {
+    return RegQueryValueExW(key.get(), strValueName.c_str(), nullptr, &dwValueType,
+                            ReceiveSelfRelative(length), &length);
+  });
   if (status != ERROR_SUCCESS) {
     nLastError = status;
     delete[] pSelfRelativeSD;

@@ -1,18 +1,15 @@
-// What the file and registry descriptors share: the platform's major version, re-applying an
-// object's DACL by name with its inheritance mode, and how often a read is sized again.
+// What the file and registry descriptors share: the platform's major version, and re-applying
+// an object's DACL by name with its inheritance mode.
 #pragma once
 
 #include <string>
 
 #include "platform/win32.h"
+#include "security/sized_read.h"
 
 namespace vortiss {
 
 DWORD PlatformMajorVersion();
-
-// How many times a descriptor is read when it keeps growing between the sizing call and the
-// read: another process's store may come in between.
-inline constexpr int kSizingAttempts = 8;
 
 // Reads the DACL of the named object and writes it back, unprotected when `inherit` (it takes
 // its parent's inheritable entries) or protected, so that the platform recomputes inheritance

@@ -46,6 +46,10 @@ class ScopedPlatform {
 inline void ReleaseNetApiBuffer(LPBYTE buffer) {
   NetApiBufferFree(buffer);
 }
+template <typename Record>
+void ReleaseNetApiRecords(Record* records) {
+  NetApiBufferFree(records);
+}
 inline void ReleaseLocal(void* memory) {
   LocalFree(static_cast<HLOCAL>(memory));
 }
@@ -55,10 +59,22 @@ inline void ReleaseSid(PSID sid) {
 inline void ReleaseHandle(HANDLE handle) {
   CloseHandle(handle);
 }
+inline void ReleaseKey(HKEY key) {
+  RegCloseKey(key);
+}
+inline void ReleaseFind(HANDLE find) {
+  FindClose(find);
+}
 
 using ScopedSid = ScopedPlatform<PSID, ReleaseSid>;
 using ScopedNetApiBuffer = ScopedPlatform<LPBYTE, ReleaseNetApiBuffer>;
+// An array of records that a network-management call returned.
+template <typename Record>
+using ScopedNetApiRecords = ScopedPlatform<Record*, ReleaseNetApiRecords<Record>>;
 using ScopedHandle = ScopedPlatform<HANDLE, ReleaseHandle>;
+using ScopedKey = ScopedPlatform<HKEY, ReleaseKey>;
+// A directory listing that FindFirstFileW opened (a handle other than INVALID_HANDLE_VALUE).
+using ScopedFind = ScopedPlatform<HANDLE, ReleaseFind>;
 template <typename T>
 using ScopedLocal = ScopedPlatform<T*, ReleaseLocal>;
 

@@ -146,19 +146,23 @@ TEST_F(HostTest, AccessAsExplainsTheEntriesThatDecided) {
     std::vector<std::string> lines;
   };
   const Case cases[] = {
-      // A grant through a domain group nested in a local one.
+      // A grant through a domain group nested in a local one, each named on the way.
       {{"C:\\Projects", "--as", "CORP\\carol", "--rights", "FA", "--explain"},
        0,
        {"answer: yes", "explain: CORP\\carol asks 0x001f01ff, granted 0x001f01ff",
         "explain: owner BUILTIN\\Administrators holds 0x00060000 implicitly",
-        "explain: entry 1 allow BUILTIN\\Administrators (group) granted 0x001901ff",
-        "explain: entry 2 allow BUILTIN\\Users (group) granted 0x00000000",
+        "explain: entry 1 allow BUILTIN\\Administrators (group) granted 0x001901ff: CORP\\carol "
+        "through CORP\\Domain Admins, a member of BUILTIN\\Administrators",
+        "explain: entry 2 allow BUILTIN\\Users (group) granted 0x00000000: CORP\\carol through "
+        "NT AUTHORITY\\Authenticated Users, a member of BUILTIN\\Users",
         "explain: missing 0x00000000"}},
-      // A group's denial met first outweighs the later grant to Everyone.
+      // A group's denial met first outweighs the later grant to Everyone, which every logon
+      // holds without a list to show it.
       {{"C:\\Reports", "--as", "CORP\\dave", "--rights", "FW", "--explain"},
        1,
        {"answer: no", "explain: CORP\\dave asks 0x00120116, granted 0x00000000",
-        "explain: entry 1 deny BUILTIN\\Users (group) denied 0x00120116",
+        "explain: entry 1 deny BUILTIN\\Users (group) denied 0x00120116: CORP\\dave through NT "
+        "AUTHORITY\\Authenticated Users, a member of BUILTIN\\Users",
         "explain: entry 2 allow Everyone (group) granted 0x000d00e9",
         "explain: missing 0x00120116"}},
       // The owner reads and changes the DACL though no entry grants it.
@@ -179,12 +183,14 @@ TEST_F(HostTest, AccessAsExplainsTheEntriesThatDecided) {
       {{"C:\\Templates", "--as", "bob"}, 1, {"answer: no"}},
       {{"C:\\Reports", "--as", "bob"}, 1, {"answer: no"}},
       {{"C:\\Projects", "--as", "alice"}, 0, {"answer: yes"}},
-      // The caller's own check, explained after the library's answer.
+      // The caller's own check, explained after the library's answer; alice is a direct member.
       {{"C:\\Projects", "--explain"},
        0,
        {"answer: yes", "explain: owner BUILTIN\\Administrators holds 0x00060000 implicitly",
-        "explain: entry 1 allow BUILTIN\\Administrators (group) granted 0x001901ff",
-        "explain: entry 2 allow BUILTIN\\Users (group) granted 0x00000000",
+        "explain: entry 1 allow BUILTIN\\Administrators (group) granted 0x001901ff: WS01\\alice, "
+        "a member of BUILTIN\\Administrators",
+        "explain: entry 2 allow BUILTIN\\Users (group) granted 0x00000000: WS01\\alice through "
+        "NT AUTHORITY\\INTERACTIVE, a member of BUILTIN\\Users",
         "explain: missing 0x00000000"}},
   };
   for (const Case& c : cases) {

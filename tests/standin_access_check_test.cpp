@@ -1,10 +1,12 @@
 // The stand-in's AccessCheck and MapGenericMask: the platform's rules as a table of
 // descriptors, tokens and desired rights, and the contract of the call's arguments.
 #include <cstring>
+#include <iostream>
 #include <string>
 
 #include "platform/standin/win32/handles.h"
 #include "platform/standin/core/text.h"
+#include "tests/portable/walk_check.h"
 #include "tests/standin_contract.h"
 
 namespace {
@@ -38,6 +40,16 @@ std::vector<BYTE> Descriptor(std::wstring sddl) {
 
 class standin_access_check : public StandinTest {
  protected:
+  // The host's access walk answers as AccessCheck does for `token` (kMapping is the file
+  // mapping the walk's check uses).
+  static void ExpectWalkAgrees(HANDLE token, PSECURITY_DESCRIPTOR sd, DWORD desired) {
+    DWORD error = 0;
+    const auto subject = AccessSubject::OfToken(token, error);
+    ASSERT_TRUE(subject) << error;
+    EXPECT_EQ(walk_check::ByWalk(*subject, sd, desired, false),
+              walk_check::ByAccessCheck(token, sd, desired));
+  }
+
   // The thread's impersonation token for the installed machine.
   HANDLE ImpersonationToken() {
     HANDLE token = nullptr;
@@ -131,6 +143,7 @@ TEST_F(standin_access_check, RulesOfTheCheck) {
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(granted, c.granted);
     EXPECT_EQ(privileges.PrivilegeCount, 0u);
+    ExpectWalkAgrees(token, const_cast<BYTE*>(sd.data()), c.desired);
     CloseHandle(token);
   }
 }
@@ -196,6 +209,7 @@ TEST_F(standin_access_check, EnabledPrivilegesGrantTheirRights) {
     } else if (r.status) {
       EXPECT_EQ(privileges.PrivilegeCount, 0u);
     }
+    ExpectWalkAgrees(token, const_cast<BYTE*>(sd.data()), r.desired);
     CloseHandle(token);
   }
 }
@@ -269,6 +283,32 @@ TEST_F(standin_access_check, ArgumentsAreChecked) {
   CloseHandle(anonymous);
   CloseHandle(primary);
   CloseHandle(token);
+}
+
+// Random descriptors against an elevated administrator's token and a filtered one, whose
+// Administrators counts for deny entries only: the host's walk answers as the check does.
+TEST_F(standin_access_check, WalkAgreesOnRandomPairsWithDenyOnlyGroups) {
+  int agreed = 0, total = 0;
+  for (const std::string_view profile : {kElevated, kFiltered}) {
+    InstallProfile(profile);
+    HANDLE token = ImpersonationToken();
+    walk_check::RandomPairs pairs(1208 + total, walk_check::SidsOf(token), false);
+    DWORD error = 0;
+    const auto subject = AccessSubject::OfToken(token, error);
+    ASSERT_TRUE(subject) << error;
+    for (int i = 0; i < 1000; ++i, ++total) {
+      PSECURITY_DESCRIPTOR sd = pairs.NextDescriptor();
+      const DWORD desired = pairs.NextDesired();
+      const walk_check::Verdict check = walk_check::ByAccessCheck(token, sd, desired);
+      const walk_check::Verdict walk = walk_check::ByWalk(*subject, sd, desired, false);
+      EXPECT_EQ(walk, check) << standin::WideToUtf8(pairs.LastText()) << " desired 0x" << std::hex
+                             << desired << ": " << walk_check::Text(check);
+      agreed += walk == check;
+    }
+    CloseHandle(token);
+  }
+  std::cout << "[ walk     ] " << agreed << " of " << total
+            << " random pairs (elevated and filtered tokens) agree with AccessCheck" << std::endl;
 }
 
 TEST_F(standin_access_check, MapGenericMaskMapsAndClearsTheGenericBits) {

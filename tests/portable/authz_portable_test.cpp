@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/access_walk.h"
 #include "security/scoped_platform.h"
 #include "tests/portable/platform_facts.h"
+#include "tests/portable/walk_check.h"
 
 namespace {
 
@@ -115,12 +117,23 @@ TEST_F(AuthzContract, ReplyGivesGrantedMaskAndErrorPerRequest) {
       // MAXIMUM_ALLOWED gets what the entries give.
       {L"O:SYD:(A;;0x1;;;AU)", MAXIMUM_ALLOWED, 0x1, ERROR_SUCCESS},
   };
+  DWORD read = 0;
+  const auto subject = AccessSubject::OfContext(context_, read);
+  ASSERT_TRUE(subject) << read;
   for (const Row& row : rows) {
     ACCESS_MASK granted = 0;
     DWORD error = 0;
     Check(row.sddl, row.desired, granted, error);
     EXPECT_EQ(granted, row.granted) << row.sddl;
     EXPECT_EQ(error, row.error) << row.sddl;
+    // The host's access walk gives the same verdict.
+    std::wstring sddl = row.sddl;
+    for (size_t at; (at = sddl.find(L"%u")) != std::wstring::npos;)
+      sddl.replace(at, 2, L"%U");
+    std::vector<BYTE> sd = walk_check::Descriptor(sddl, portable::ProcessUserSidText());
+    EXPECT_EQ(walk_check::ByWalk(*subject, sd.data(), row.desired, true),
+              walk_check::ByAuthz(context_, sd.data(), row.desired))
+        << row.sddl;
   }
 }
 

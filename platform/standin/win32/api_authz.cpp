@@ -1,6 +1,6 @@
 // Authz: resource managers, client contexts made from an account's SID, and the access check
 // for such a context.
-#include "platform/standin/win32/authz_explain.h"
+#include "platform/standin/object_security/access_check.h"
 
 #include "platform/standin/identity/token_information.h"
 #include "platform/standin/win32/api_support.h"
@@ -54,35 +54,6 @@ DWORD ContextToken(const Machine& machine,
 }
 
 }  // namespace
-
-namespace standin {
-
-DWORD ExplainAccess(HANDLE token_or_context,
-                    PSECURITY_DESCRIPTOR descriptor,
-                    ACCESS_MASK desired,
-                    const GENERIC_MAPPING* mapping,
-                    AccessExplanation& explanation) {
-  auto call = EnterCall("ExplainAccess");
-  if (call.fault)
-    return *call.fault;
-  Machine& machine = *call.machine;
-  std::shared_ptr<const TokenData> token;
-  if (auto context = Find<AuthzContext>(machine, token_or_context))
-    token = context->token;
-  else if (auto handle = Find<TokenHandle>(machine, token_or_context))
-    token = handle->token;
-  if (!token)
-    return ERROR_INVALID_HANDLE;
-  DescriptorParts parts;
-  if (!descriptor || ReadDescriptor(descriptor, parts) != ERROR_SUCCESS)
-    return ERROR_INVALID_SECURITY_DESCR;
-  ACCESS_MASK granted = 0;
-  EvaluateAccess(parts, *token, desired, mapping ? *mapping : kUnmapped, granted, nullptr,
-                 &explanation);
-  return ERROR_SUCCESS;
-}
-
-}  // namespace standin
 
 extern "C" {
 

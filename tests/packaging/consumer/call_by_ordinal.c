@@ -1,5 +1,7 @@
 /* Loads Vortiss.dll at run time, finds its exports by ordinal (1 and 2), checks that they are
- * the exports of those names, calls both and prints their answers.
+ * the exports of those names, calls both and prints their answers: the one-byte boolean that
+ * vortiss.h declares, and the whole return register as a caller that reads it as an integer
+ * sees it (NSIS's System plug-in, a BOOL prototype).
  * Usage: call_by_ordinal PATH */
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,6 +25,17 @@ static FARPROC ExportByOrdinal(HMODULE library, WORD ordinal, const char* name) 
   }
   wprintf(L"ordinal %u: %hs\n", (unsigned)ordinal, name);
   return by_ordinal;
+}
+
+/* The exports as a caller that reads the whole return register as an integer declares them. */
+typedef INT_PTR(__cdecl* WholeAdministrator)(void);
+typedef INT_PTR(__cdecl* WholeAllowed)(const wchar_t* path);
+
+/* The whole return register of an answer, as hexadecimal digits. */
+static void PrintRegister(const char* name, INT_PTR value) {
+  const unsigned long long bits = (unsigned long long)(ULONG_PTR)value;
+  wprintf(L"%hs register: 0x%08lx%08lx\n", name, (unsigned long)(bits >> 32),
+          (unsigned long)(bits & 0xffffffffu));
 }
 
 int main(int argc, char** argv) {
@@ -58,8 +71,15 @@ int main(int argc, char** argv) {
         (VortissIsUserAdministratorProc)(void (*)(void))administrator_export;
     VortissIsUserAllowedAccessProc is_allowed =
         (VortissIsUserAllowedAccessProc)(void (*)(void))access_export;
+    WholeAdministrator administrator_register =
+        (WholeAdministrator)(void (*)(void))administrator_export;
+    WholeAllowed allowed_register = (WholeAllowed)(void (*)(void))access_export;
     wprintf(L"IsUserAdministrator: %ls\n", is_administrator() ? L"yes" : L"no");
     wprintf(L"IsUserAllowedAccess: %ls\n", is_allowed(path) ? L"yes" : L"no");
+    PrintRegister("IsUserAdministrator", administrator_register());
+    PrintRegister("IsUserAllowedAccess", allowed_register(path));
+    PrintRegister("IsUserAllowedAccess (no such folder)",
+                  allowed_register(L"C:\\no\\such\\dir\\file"));
     status = 0;
   }
   FreeLibrary(library);
