@@ -220,8 +220,11 @@ std::optional<std::wstring> WindowsPathOf(const std::string& path, std::wstring&
 }
 
 struct Library::Loaded {
-  void* handle;
+  explicit Loaded(void* opened) : handle(opened) {}
+  Loaded(const Loaded&) = delete;
+  Loaded& operator=(const Loaded&) = delete;
   ~Loaded() { dlclose(handle); }
+  void* handle;
 };
 
 Library::Library() {
