@@ -172,6 +172,124 @@ TEST_F(RegistryTest, AnsiCallsReachTheSameKeysAndValues) {
   RegCloseKey(key);
 }
 
+// String values keep the length they were given, in either form, and read back in both forms
+// with the sizes Windows reports (Wine's registry tests record them). A value stored without
+// its terminator reads back without one unless the buffer has room for it; a second
+// terminator is never added. Windows also counts a terminator that lies just past the length
+// given; the stand-in never reads past that length, so those rows are left out.
+TEST_F(RegistryTest, StringValuesKeepTheirLengthsInBothForms) {
+  static const char one_narrow[] = "ThisNeverBreaks";
+  static const wchar_t one_wide[] = L"ThisNeverBreaks";
+  static const char two_narrow[] = "This\0Breaks\0\0A\0\0\0Lot\0\0\0\0";
+  static const wchar_t two_wide[] = L"This\0Breaks\0\0A\0\0\0Lot\0\0\0\0";
+  static const char full_narrow[] = "FullString";
+  static const wchar_t full_wide[] = L"FullString";
+  static const char multi_narrow[] = "Aa\0Bb\0Cc\0";
+  static const wchar_t multi_wide[] = L"Aa\0Bb\0Cc\0";
+  const struct {
+    const char* what;
+    const char* narrow;
+    const wchar_t* wide;
+    bool set_wide;
+    DWORD set_length;  // in characters of the form set
+    DWORD narrow_size;
+    DWORD wide_length;  // in characters
+  } rows[] = {
+      {"no bytes at all", "", L"", false, 0, 0, 0},
+      {"the empty string", "", L"", false, 1, 1, 1},
+      {"a string and its terminator", one_narrow, one_wide, false, 16, 16, 16},
+      {"terminators within", two_narrow, two_wide, false, 25, 25, 25},
+      {"no terminator, none after", full_narrow, full_wide, false, 9, 9, 9},
+      {"ends in a terminator", multi_narrow, multi_wide, false, 9, 9, 9},
+      {"ends in a character, a character after", multi_narrow, multi_wide, false, 7, 7, 7},
+      {"wide, a string and its terminator", one_narrow, one_wide, true, 16, 16, 16},
+      {"wide, terminators within", two_narrow, two_wide, true, 25, 25, 25},
+  };
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const DWORD wide_size = row.wide_length * static_cast<DWORD>(sizeof(wchar_t));
+    const LSTATUS set =
+        row.set_wide
+            ? RegSetValueExW(key, L"Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(row.wide),
+                             row.set_length * static_cast<DWORD>(sizeof(wchar_t)))
+            : RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(row.narrow),
+                             row.set_length);
+    ASSERT_EQ(set, ERROR_SUCCESS);
+
+    // The size alone, the last error left as it was.
+    DWORD type = 0, size = 0xdeadbeef;
+    SetLastError(portable::kSentinelError);
+    ASSERT_EQ(RegQueryValueExA(key, "Text", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(GetLastError(), portable::kSentinelError);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(size, row.narrow_size);
+    size = 0xdeadbeef;
+    ASSERT_EQ(RegQueryValueExW(key, L"Text", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, wide_size);
+
+    // A buffer of exactly the size: the bytes, nothing written past them.
+    std::vector<BYTE> narrow(row.narrow_size + 2, 0xbd);
+    size = row.narrow_size;
+    ASSERT_EQ(RegQueryValueExA(key, "Text", nullptr, &type, narrow.data(), &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, row.narrow_size);
+    EXPECT_EQ(std::memcmp(narrow.data(), row.narrow, row.narrow_size), 0);
+    EXPECT_EQ(narrow[row.narrow_size], 0xbd);
+    std::vector<BYTE> wide(wide_size + 4, 0xbd);
+    size = wide_size;
+    ASSERT_EQ(RegQueryValueExW(key, L"Text", nullptr, &type, wide.data(), &size), ERROR_SUCCESS);
+    EXPECT_EQ(std::memcmp(wide.data(), row.wide, wide_size), 0);
+    EXPECT_EQ(wide[wide_size], 0xbd);
+    EXPECT_EQ(wide[wide_size + 1], 0xbd);
+
+    // Room for one more byte: a value that ends in a character gets its terminator, and the
+    // size still counts only what is stored.
+    if (row.narrow_size) {
+      std::fill(narrow.begin(), narrow.end(), BYTE{0xbd});
+      size = row.narrow_size + 2;
+      ASSERT_EQ(RegQueryValueExA(key, "Text", nullptr, &type, narrow.data(), &size), ERROR_SUCCESS);
+      EXPECT_EQ(size, row.narrow_size);
+      const bool ends_in_character = row.narrow[row.narrow_size - 1] != '\0';
+      EXPECT_EQ(narrow[row.narrow_size], ends_in_character ? 0 : 0xbd);
+      EXPECT_EQ(narrow[row.narrow_size + 1], 0xbd);
+      // One byte short of the value: more data.
+      size = row.narrow_size - 1;
+      EXPECT_EQ(RegQueryValueExA(key, "Text", nullptr, &type, narrow.data(), &size),
+                ERROR_MORE_DATA);
+      EXPECT_EQ(size, row.narrow_size);
+    }
+  }
+
+  // Data that cannot be read is refused before anything is stored; no data is an empty value.
+  const struct {
+    DWORD type;
+    const BYTE* data;
+    DWORD length;
+    LSTATUS expected;
+  } pointers[] = {
+      {REG_SZ, reinterpret_cast<const BYTE*>(1), 1, ERROR_NOACCESS},
+      {REG_DWORD, reinterpret_cast<const BYTE*>(1), 1, ERROR_NOACCESS},
+      {REG_SZ, nullptr, 4, ERROR_NOACCESS},
+      {REG_DWORD, nullptr, 4, ERROR_NOACCESS},
+      {REG_SZ, nullptr, 0, ERROR_SUCCESS},
+      {REG_DWORD, nullptr, 0, ERROR_SUCCESS},
+  };
+  for (const auto& row : pointers) {
+    SCOPED_TRACE(testing::Message() << "type " << row.type << ", length " << row.length);
+    EXPECT_EQ(RegSetValueExW(key, L"Pointer", 0, row.type, row.data, row.length), row.expected);
+    DWORD size = 0xdeadbeef;
+    const LSTATUS query = RegQueryValueExW(key, L"Pointer", nullptr, nullptr, nullptr, &size);
+    if (row.expected == ERROR_SUCCESS) {
+      EXPECT_EQ(query, ERROR_SUCCESS);
+      EXPECT_EQ(size, 0u);
+    }
+    RegDeleteValueW(key, L"Pointer");
+  }
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryTest, MissingKeyOrNoRootIsInvalid) {
   const struct {
     HKEY root;

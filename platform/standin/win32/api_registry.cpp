@@ -1,6 +1,7 @@
 // The registry calls. They return their code and never touch the last error; parameter checks
 // come in the order the platform makes them (Wine's kernelbase/registry.c, checked on Windows).
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/standin/core/text.h"
@@ -216,6 +217,12 @@ LSTATUS HandOutValue(DWORD type,
   return status;
 }
 
+// Data the platform cannot read: none where bytes are promised, or an address in the first
+// 64 KiB, which no process maps.
+bool Unreadable(const BYTE* data, DWORD length) {
+  return data ? reinterpret_cast<std::uintptr_t>(data) < 0x10000 : length != 0;
+}
+
 DWORD SetValue(Machine& machine, HKEY key, LPCWSTR name, DWORD type, std::vector<BYTE> data) {
   OpenedKey ref;
   if (const DWORD error = ResolveFor(machine, key, KEY_SET_VALUE, ref))
@@ -429,7 +436,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key,
 LSTATUS WINAPI
 RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD length) {
   return static_cast<LSTATUS>(StatusCall("RegSetValueExW", [&](Machine& machine) -> DWORD {
-    if (!data && length)
+    if (Unreadable(data, length))
       return ERROR_NOACCESS;
     return SetValue(machine, key, name, type,
                     length ? std::vector<BYTE>(data, data + length) : std::vector<BYTE>());
@@ -439,7 +446,7 @@ RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWOR
 LSTATUS WINAPI
 RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD length) {
   return static_cast<LSTATUS>(StatusCall("RegSetValueExA", [&](Machine& machine) -> DWORD {
-    if (!data && length)
+    if (Unreadable(data, length))
       return ERROR_NOACCESS;
     std::vector<BYTE> bytes = length ? std::vector<BYTE>(data, data + length) : std::vector<BYTE>();
     // Strings are kept wide: each ANSI byte one character.
