@@ -99,15 +99,21 @@ TEST(KernelFiles, TemporaryFilesAreNamedAndMade) {
   const HANDLE file = CreateFileA(narrow, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
-  CloseHandle(file);
   char second[MAX_PATH];
   ASSERT_NE(GetTempFileNameA(narrow_scratch.c_str(), "tst", 0, second), 0u);
   EXPECT_STRNE(second, narrow);
   EXPECT_TRUE(DeleteFileA(second));
-  EXPECT_TRUE(DeleteFileA(narrow));
+  // A file open for sharing deletion is deleted; once closed, its name is gone.
+  EXPECT_TRUE(DeleteFileA(narrow)) << GetLastError();
+  CloseHandle(file);
   SetLastError(kSentinelError);
   EXPECT_FALSE(DeleteFileA(narrow));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  for (const wchar_t* nothing : {static_cast<const wchar_t*>(nullptr), L""}) {
+    SetLastError(kSentinelError);
+    EXPECT_FALSE(DeleteFileW(nothing));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  }
   // A directory is no file to delete.
   EXPECT_FALSE(DeleteFileA(narrow_scratch.c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));

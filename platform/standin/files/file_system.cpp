@@ -430,11 +430,20 @@ DWORD FileSystem::DeleteFile(std::wstring_view name, const TokenData& token) {
     if (const DWORD error = CheckDelete(path, where, token))
       return error;
   }
-  if (const DWORD error = CheckSharing(where.host, DELETE, 0))
+  // The platform deletes through an open for DELETE that shares everything: it succeeds beside
+  // handles that share deletion.
+  if (const DWORD error =
+          CheckSharing(where.host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
     return error;
   if (::unlink(where.host.c_str()) != 0)
     return HostError(errno);
   store_.Forget(path);
+  // Handles still open hold a file to be deleted: until they close, the name answers as one.
+  std::lock_guard lock(mutex_);
+  for (const auto& weak : open_) {
+    if (const auto held = weak.lock(); held && held->host == where.host)
+      held->name_removed = true;
+  }
   return ERROR_SUCCESS;
 }
 

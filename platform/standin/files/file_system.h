@@ -23,8 +23,9 @@ struct OpenFile {
   ACCESS_MASK access = 0;
   DWORD share = 0;
   bool delete_on_close = false;
-  // A delete-on-close file whose name left the host when it was opened: the handle holds the
-  // file, and closing it deletes it without reaching for the name again.
+  // A file whose name left the host while this handle held it (a delete-on-close open, or a
+  // delete beside this handle): the handle holds the file, and an open of the name answers as
+  // for a file to be deleted until the handle closes.
   bool name_removed = false;
   int fd = -1;
 };
