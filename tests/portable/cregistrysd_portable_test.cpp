@@ -169,6 +169,14 @@ TEST_F(RegistryTest, AnsiCallsReachTheSameKeysAndValues) {
   EXPECT_EQ(RegEnumKeyA(key, 1, name, sizeof name), ERROR_NO_MORE_ITEMS);
   EXPECT_EQ(RegDeleteKeyA(key, "Ansi"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyA(key, "Ansi"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteKeyA(key, nullptr), ERROR_INVALID_PARAMETER);
+  // An empty name deletes the key the handle names.
+  HKEY doomed = nullptr;
+  ASSERT_EQ(RegCreateKeyA(key, "Doomed", &doomed), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(doomed, ""), ERROR_SUCCESS);
+  RegCloseKey(doomed);
+  doomed = reinterpret_cast<HKEY>(0x5a5a);
+  EXPECT_EQ(RegOpenKeyA(key, "Doomed", &doomed), ERROR_FILE_NOT_FOUND);
   RegCloseKey(key);
 }
 
