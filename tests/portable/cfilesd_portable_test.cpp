@@ -96,6 +96,26 @@ TEST(KernelFiles, TemporaryFilesAreNamedAndMade) {
   const std::string narrow_scratch(scratch.path().begin(), scratch.path().end());
   const UINT picked = GetTempFileNameA(narrow_scratch.c_str(), "tst", 0, narrow);
   ASSERT_NE(picked, 0u);
+  // Each disposition on the file now there, as Wine's file tests record Windows answering.
+  const struct {
+    DWORD disposition;
+    bool opens;
+    DWORD error;
+  } dispositions[] = {
+      {CREATE_NEW, false, ERROR_FILE_EXISTS},
+      {CREATE_ALWAYS, true, ERROR_ALREADY_EXISTS},
+      {OPEN_ALWAYS, true, ERROR_ALREADY_EXISTS},
+  };
+  for (const auto& row : dispositions) {
+    SCOPED_TRACE(row.disposition);
+    SetLastError(kSentinelError);
+    const HANDLE opened =
+        CreateFileA(narrow, GENERIC_READ, FILE_SHARE_READ, nullptr, row.disposition, 0, nullptr);
+    EXPECT_EQ(opened != INVALID_HANDLE_VALUE, row.opens);
+    EXPECT_EQ(GetLastError(), row.error);
+    if (opened != INVALID_HANDLE_VALUE)
+      CloseHandle(opened);
+  }
   const HANDLE file = CreateFileA(narrow, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
