@@ -41,7 +41,8 @@ DWORD SplitSubkey(std::wstring_view subkey, std::vector<std::wstring>& component
     return ERROR_SUCCESS;
   if (subkey.front() == L'\\')
     return ERROR_BAD_PATHNAME;
-  if (subkey.back() == L'\\')
+  // Separators at the end name nothing more, however many there are.
+  while (subkey.back() == L'\\')
     subkey.remove_suffix(1);
   size_t start = 0;
   while (true) {

@@ -17,7 +17,7 @@ std::optional<std::wstring> RootPath(HKEY root);
 // "CLASSES_ROOT\...", "USERS\..."), with the rest of the name; nullopt without one.
 std::optional<HKEY> RootOfObjectName(std::wstring_view name, std::wstring_view& rest);
 
-// The components of a subkey path. A trailing "\" is allowed; a leading one, or an empty
+// The components of a subkey path. Trailing "\"s are allowed; a leading one, or an empty
 // component inside, is not (ERROR_BAD_PATHNAME); a component of more than 255 characters is
 // ERROR_INVALID_PARAMETER.
 DWORD SplitSubkey(std::wstring_view subkey, std::vector<std::wstring>& components);

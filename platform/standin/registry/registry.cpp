@@ -191,58 +191,57 @@ DWORD Registry::Open(const TokenData& token,
 
 DWORD Registry::Create(const TokenData& token,
                        const std::wstring& base,
-                       ACCESS_MASK base_granted,
                        std::wstring_view subkey,
                        ACCESS_MASK desired,
                        const OwnedDescriptor* security,
                        OpenedKey& opened,
                        DWORD& disposition) {
-  return Below(
-      base, subkey, true,
-      [&](RegistryTransaction& tx, const std::vector<std::wstring>& components) {
-        std::wstring path = base;
-        size_t existing = 0;
-        for (; existing < components.size(); ++existing) {
-          const size_t parent_length = path.size();
-          AppendChild(path, components[existing]);
-          if (!tx.HasKey(path)) {
-            path.resize(parent_length);
-            break;
-          }
-        }
-        if (existing == components.size()) {
-          disposition = REG_OPENED_EXISTING_KEY;
-          return OpenExisting(tx, token, path, desired, opened);
-        }
-        OwnedDescriptor sd;
-        if (const DWORD read = ReadKey(tx, path, sd); read != ERROR_SUCCESS)
-          return read;
-        // Creating below the deepest existing key needs the right to create subkeys there.
-        ACCESS_MASK may_create = base_granted;
-        if (path != base && Evaluate(sd, token, KEY_CREATE_SUB_KEY, may_create) != ERROR_SUCCESS)
-          may_create = 0;
-        if (!(may_create & KEY_CREATE_SUB_KEY))
-          return static_cast<DWORD>(ERROR_ACCESS_DENIED);
-        OwnedDescriptor parent = sd;
-        for (size_t i = existing; i < components.size(); ++i) {
-          const bool last = i + 1 == components.size();
-          OwnedDescriptor created;
-          if (const DWORD made =
-                  NewKeyDescriptor(token, parent, last ? security : nullptr, created);
-              made != ERROR_SUCCESS)
-            return made;
-          AppendChild(path, components[i]);
-          tx.PutKey(path, ParentPath(path), {components[i], created});
-          parent = std::move(created);
-        }
-        // The creator gets the access it asked for, whatever the new descriptor grants.
-        ACCESS_MASK granted = MapGenericRights(desired & ~kWow64Bits, kKeyGenericMapping);
-        if (granted & MAXIMUM_ALLOWED)
-          granted = (granted & ~MAXIMUM_ALLOWED) | KEY_ALL_ACCESS;
-        opened = {path, granted};
-        disposition = REG_CREATED_NEW_KEY;
-        return static_cast<DWORD>(ERROR_SUCCESS);
-      });
+  return Below(base, subkey, true,
+               [&](RegistryTransaction& tx, const std::vector<std::wstring>& components) {
+                 std::wstring path = base;
+                 size_t existing = 0;
+                 for (; existing < components.size(); ++existing) {
+                   const size_t parent_length = path.size();
+                   AppendChild(path, components[existing]);
+                   if (!tx.HasKey(path)) {
+                     path.resize(parent_length);
+                     break;
+                   }
+                 }
+                 if (existing == components.size()) {
+                   disposition = REG_OPENED_EXISTING_KEY;
+                   return OpenExisting(tx, token, path, desired, opened);
+                 }
+                 OwnedDescriptor sd;
+                 if (const DWORD read = ReadKey(tx, path, sd); read != ERROR_SUCCESS)
+                   return read;
+                 // Creating below the deepest existing key needs the right to create subkeys there,
+                 // by that key's descriptor: the access of the handle it was reached through does
+                 // not count.
+                 ACCESS_MASK may_create = 0;
+                 if (Evaluate(sd, token, KEY_CREATE_SUB_KEY, may_create) != ERROR_SUCCESS ||
+                     !(may_create & KEY_CREATE_SUB_KEY))
+                   return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+                 OwnedDescriptor parent = sd;
+                 for (size_t i = existing; i < components.size(); ++i) {
+                   const bool last = i + 1 == components.size();
+                   OwnedDescriptor created;
+                   if (const DWORD made =
+                           NewKeyDescriptor(token, parent, last ? security : nullptr, created);
+                       made != ERROR_SUCCESS)
+                     return made;
+                   AppendChild(path, components[i]);
+                   tx.PutKey(path, ParentPath(path), {components[i], created});
+                   parent = std::move(created);
+                 }
+                 // The creator gets the access it asked for, whatever the new descriptor grants.
+                 ACCESS_MASK granted = MapGenericRights(desired & ~kWow64Bits, kKeyGenericMapping);
+                 if (granted & MAXIMUM_ALLOWED)
+                   granted = (granted & ~MAXIMUM_ALLOWED) | KEY_ALL_ACCESS;
+                 opened = {path, granted};
+                 disposition = REG_CREATED_NEW_KEY;
+                 return static_cast<DWORD>(ERROR_SUCCESS);
+               });
 }
 
 DWORD Registry::DeleteKey(const std::wstring& path) {

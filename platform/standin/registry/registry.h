@@ -55,12 +55,10 @@ class Registry {
              ACCESS_MASK desired,
              OpenedKey& opened);
 
-  // Opens or creates `base`\`subkey` and every missing key on the way. `base_granted` is the
-  // access of the handle that `base` was reached through. `security` may give the new key's
-  // descriptor.
+  // Opens or creates `base`\`subkey` and every missing key on the way. `security` may give
+  // the new key's descriptor.
   DWORD Create(const TokenData& token,
                const std::wstring& base,
-               ACCESS_MASK base_granted,
                std::wstring_view subkey,
                ACCESS_MASK desired,
                const OwnedDescriptor* security,

@@ -159,9 +159,9 @@ DWORD CreateKey(Machine& machine,
       return ERROR_INVALID_SECURITY_DESCR;
   }
   DWORD how = 0;
-  if (const DWORD error = machine.registry().Create(*EffectiveToken(machine), base.path,
-                                                    base.granted, subkey ? subkey : L"", access,
-                                                    given ? &*given : nullptr, opened, how))
+  if (const DWORD error =
+          machine.registry().Create(*EffectiveToken(machine), base.path, subkey ? subkey : L"",
+                                    access, given ? &*given : nullptr, opened, how))
     return error;
   *result = AddKeyHandle(machine, std::move(opened));
   if (disposition)
@@ -320,6 +320,8 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY key,
 
 LSTATUS WINAPI RegCreateKeyA(HKEY key, LPCSTR subkey, PHKEY result) {
   return static_cast<LSTATUS>(StatusCall("RegCreateKeyA", [&](Machine& machine) -> DWORD {
+    if (!result)
+      return ERROR_INVALID_PARAMETER;
     const WideName wide(subkey);
     return CreateKey(machine, key, wide.get(), 0, MAXIMUM_ALLOWED, nullptr, result, nullptr);
   }));
