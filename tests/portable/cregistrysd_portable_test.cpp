@@ -334,6 +334,64 @@ TEST_F(RegistryTest, KeysAreCreatedByTheParentsDescriptor) {
   RegCloseKey(key);
 }
 
+// Opening a key, as Wine's registry tests record Windows doing it: separators at the end
+// are ignored and a leading one refused; no name opens the key itself (a new handle, except
+// for RegOpenKeyA, which hands back the one given); no key handle, no key; on 64-bit Windows
+// only the low 32 bits of a predefined key's value count.
+TEST_F(RegistryTest, KeysOpenAsWindowsOpensThem) {
+  const std::string base(subkey_.begin(), subkey_.end());
+  const HKEY unchanged = reinterpret_cast<HKEY>(0x5a5a);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, (base + "\\\\").c_str(), &key), ERROR_SUCCESS);
+  EXPECT_NE(key, nullptr);
+  HKEY result = unchanged;
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, (base + "\\absent").c_str(), &result),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(result, nullptr);
+  result = unchanged;
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, ("\\" + base).c_str(), &result), ERROR_BAD_PATHNAME);
+
+  result = unchanged;
+  EXPECT_EQ(RegOpenKeyA(nullptr, nullptr, &result), ERROR_SUCCESS);
+  EXPECT_EQ(result, nullptr);
+  result = unchanged;
+  EXPECT_EQ(RegOpenKeyA(nullptr, base.c_str(), &result), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(result, unchanged);
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegOpenKeyA(nullptr, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+  result = unchanged;
+  EXPECT_EQ(RegOpenKeyExW(nullptr, L"", 0, KEY_QUERY_VALUE, &result), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(result, nullptr);
+
+  for (const wchar_t* none : {L"", static_cast<const wchar_t*>(nullptr)}) {
+    result = unchanged;
+    ASSERT_EQ(RegOpenKeyExW(key, none, 0, KEY_QUERY_VALUE, &result), ERROR_SUCCESS);
+    EXPECT_NE(result, key);
+    EXPECT_EQ(RegCloseKey(result), ERROR_SUCCESS);
+  }
+  for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+    result = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ | view, &result),
+              ERROR_SUCCESS);
+    EXPECT_NE(result, nullptr);
+    RegCloseKey(result);
+  }
+  if constexpr (sizeof(HKEY) == 8) {
+    const auto low =
+        static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(HKEY_CURRENT_USER)) &
+        0xffffffffu;
+    for (const std::uint64_t high : {0ull, 1ull, 0xdeadbeefull, 0xffffffffull}) {
+      SCOPED_TRACE(high);
+      result = nullptr;
+      const auto root = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(low | high << 32));
+      EXPECT_EQ(RegOpenKeyA(root, "Software", &result), ERROR_SUCCESS);
+      EXPECT_NE(result, nullptr);
+      RegCloseKey(result);
+    }
+  }
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryTest, MissingKeyOrNoRootIsInvalid) {
   const struct {
     HKEY root;

@@ -1,6 +1,7 @@
 #include "platform/standin/registry/key_paths.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/standin/core/text.h"
 
@@ -113,8 +114,12 @@ bool ParseKeyPath(const std::wstring& text,
 }
 
 std::optional<std::wstring> RootPath(HKEY root) {
+  // Only the low 32 bits of a predefined key's value count, as on 64-bit Windows.
+  const auto low = [](HKEY key) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(key));
+  };
   for (const auto& r : kRoots) {
-    if (r.handle == root)
+    if (low(r.handle) == low(root))
       return std::wstring(r.path);
   }
   return std::nullopt;

@@ -11,7 +11,8 @@
 
 namespace standin {
 
-// The canonical path of a predefined root handle; nullopt for any other value.
+// The canonical path of a predefined root handle, whose value counts by its low 32 bits;
+// nullopt for any other value.
 std::optional<std::wstring> RootPath(HKEY root);
 // The root of an object name of the named-security calls ("MACHINE\...", "CURRENT_USER\...",
 // "CLASSES_ROOT\...", "USERS\..."), with the rest of the name; nullopt without one.

@@ -12,7 +12,7 @@ namespace standin {
 
 namespace {
 
-constexpr ACCESS_MASK kWow64Bits = 0x0100 | 0x0200;  // KEY_WOW64_64KEY, KEY_WOW64_32KEY
+constexpr ACCESS_MASK kWow64Bits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
 
 // A key's descriptor; a key that is gone reads as ERROR_FILE_NOT_FOUND.
 DWORD ReadKey(RegistryTransaction& tx, const std::wstring& path, OwnedDescriptor& sd) {

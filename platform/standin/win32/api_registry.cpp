@@ -253,6 +253,9 @@ LSTATUS WINAPI RegOpenKeyA(HKEY key, LPCSTR subkey, PHKEY result) {
       *result = key;
       return ERROR_SUCCESS;
     }
+    // No key to name it in: the result is left as it was.
+    if (!key)
+      return ERROR_INVALID_HANDLE;
     const WideName wide(subkey);
     return OpenKey(machine, key, wide.get(), MAXIMUM_ALLOWED, result);
   }));
