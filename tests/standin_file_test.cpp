@@ -642,6 +642,52 @@ TEST_F(standin_file_host, RefusedWritesSayWhy) {
     std::system(("umount " + mount.string()).c_str());
 }
 
+// The limits of a mount are kept from one object to the next only until the mount table
+// changes: a remount is seen at once, and a read-only bind mount, which shares st_dev with the
+// directory it shows, is told apart from it.
+TEST_F(standin_file_host, MountChangesAreSeenAtOnce) {
+  const std::filesystem::path h = tree_.root() / "h";
+  ::mkdir((h / "tmp").c_str(), 0755);
+  ::mkdir((h / "bind").c_str(), 0755);
+  tree_.File("h/dir/f");
+  tree_.File("h/dir/g");
+  if (::geteuid() != 0 ||
+      std::system(("mount -t tmpfs tmpfs " + (h / "tmp").string() + " 2>/dev/null && touch " +
+                   (h / "tmp").string() + "/f " + (h / "tmp").string() + "/g && mount --bind " +
+                   (h / "dir").string() + " " + (h / "bind").string())
+                      .c_str()) != 0)
+    GTEST_SKIP() << "needs root to mount";
+  auto sddl = [&](const wchar_t* name) {
+    return FileSddl(Path(name).c_str(), DACL_SECURITY_INFORMATION);
+  };
+  const std::string remount = "mount -o remount,";
+  struct Step {
+    std::string command;  // run before the reads
+    const wchar_t* first;
+    const wchar_t* second;  // on the same mount, read for the first time after the command
+    bool writable;
+  };
+  const Step steps[] = {
+      {"true", L"tmp\\f", nullptr, true},
+      {remount + "ro " + (h / "tmp").string(), L"tmp\\f", L"tmp\\g", false},
+      {remount + "rw " + (h / "tmp").string(), L"tmp\\f", L"tmp\\g", true},
+      {"true", L"bind\\f", L"dir\\f", true},
+      {remount + "bind,ro " + (h / "bind").string(), L"bind\\f", L"bind\\g", false},
+      {"true", L"dir\\f", L"dir\\g", true},
+  };
+  const std::wstring writable = sddl(L"dir\\f");
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.command);
+    ASSERT_EQ(std::system(step.command.c_str()), 0);
+    const std::wstring first = sddl(step.first);
+    EXPECT_EQ(first == writable, step.writable) << standin::WideToUtf8(first);
+    if (step.second) {
+      EXPECT_EQ(sddl(step.second), first);
+    }
+  }
+  std::system(("umount " + (h / "bind").string() + "; umount " + (h / "tmp").string()).c_str());
+}
+
 TEST_F(standin_file_host, CreationIsTheHostsOwn) {
   const std::wstring probe = Path(L"dir\\test.txt");
   HANDLE h = CreateFileW(probe.c_str(), 3, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);

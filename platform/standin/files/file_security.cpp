@@ -82,8 +82,10 @@ DWORD ReadFileSecurity(FileSystem& files,
                        const TokenData& token,
                        SECURITY_INFORMATION information,
                        OwnedDescriptor& sd) {
+  // The statx that finds the object is its state's too.
   FileObject object;
-  if (const DWORD error = FindObject(files, name, object))
+  struct statx located {};
+  if (const DWORD error = files.ResolveExisting(name, object.path, object.where, &located))
     return error;
   // The SACL needs SeSecurityPrivilege enabled, whatever the descriptor says.
   if ((information & SACL_SECURITY_INFORMATION) &&
@@ -95,7 +97,8 @@ DWORD ReadFileSecurity(FileSystem& files,
       return error;
   }
   OwnedDescriptor whole;
-  if (const DWORD error = files.store().Read(object.path, object.where, whole))
+  if (const DWORD error = files.store().Read(object.path, object.where, whole,
+                                             located.stx_mask ? &located : nullptr))
     return error;
   sd = whole.Select(information);
   return ERROR_SUCCESS;

@@ -75,7 +75,8 @@ FileSecurityStore::FileSecurityStore(const MachineDescription& description,
                                      SidValue process_user)
     : accounts_(accounts),
       host_mirror_(description.host_mirror),
-      process_user_(std::move(process_user)) {
+      process_user_(std::move(process_user)),
+      walk_(description.host_mirror ? std::make_unique<HostWalk>() : nullptr) {
   {
     std::vector<BYTE> bytes;
     DescriptorParts parts;
@@ -159,16 +160,22 @@ bool FileSecurityStore::HoldsStored(const HostLocation& where) const {
 
 DWORD FileSecurityStore::Read(const WindowsPath& path,
                               const HostLocation& where,
-                              OwnedDescriptor& sd) const {
+                              OwnedDescriptor& sd,
+                              const struct statx* located) const {
   if (!path.volume->keeps_security()) {
     sd = Unsecured();
     return ERROR_SUCCESS;
   }
   if (host_mirror_) {
+    // One listing of the attributes' names spares asking for those the object lacks.
+    const PosixReadHints hints{located, ListHeldAttributes(where.host), walk_.get()};
     std::optional<OwnedDescriptor> stored;
-    if (const DWORD error = ReadStored(where, stored))
-      return error;
-    return ReadHostDescriptor(where.host, stored ? &*stored : nullptr, accounts_.machine_sid(), sd);
+    if (hints.held.MayHoldDescriptor()) {
+      if (const DWORD error = ReadStored(where, stored))
+        return error;
+    }
+    return ReadHostDescriptor(where.host, stored ? &*stored : nullptr, accounts_.machine_sid(), sd,
+                              hints);
   }
 
   std::lock_guard lock(mutex_);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,9 +33,13 @@ class FileSecurityStore {
                     const VolumeTable& volumes,
                     SidValue process_user);
 
-  // The descriptor of an existing file or directory. Errors: ERROR_INVALID_SECURITY_DESCR when
+  // The descriptor of an existing file or directory; `located`, when given, is the statx that
+  // found it just now, taken instead of asking again. Errors: ERROR_INVALID_SECURITY_DESCR when
   // stored bytes are damaged, the host's (HostError).
-  DWORD Read(const WindowsPath& path, const HostLocation& where, OwnedDescriptor& sd) const;
+  DWORD Read(const WindowsPath& path,
+             const HostLocation& where,
+             OwnedDescriptor& sd,
+             const struct statx* located = nullptr) const;
 
   // Stores a whole descriptor for an existing file or directory; on the host mirror `scope`
   // says how far it reaches the mode and ACL. Errors: the host's (HostError):
@@ -70,6 +75,7 @@ class FileSecurityStore {
   mutable std::mutex mutex_;
   std::map<std::wstring, OwnedDescriptor> entries_;  // by WindowsPath::key()
   OwnedDescriptor default_root_;                     // of a root without an entry
+  std::unique_ptr<HostWalk> walk_;                   // on the host mirror: the mounts met
 };
 
 }  // namespace standin

@@ -129,8 +129,11 @@ DWORD FileSystem::Resolve(std::wstring_view path,
 
 DWORD FileSystem::ResolveExisting(std::wstring_view path,
                                   WindowsPath& windows,
-                                  HostLocation& where) const {
-  if (const DWORD error = Resolve(path, false, windows, where))
+                                  HostLocation& where,
+                                  struct statx* found) const {
+  if (const DWORD error = volumes_.Parse(path, current_directory(), false, windows))
+    return error;
+  if (const DWORD error = Locate(windows, where, found))
     return error;
   return where.exists ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
 }

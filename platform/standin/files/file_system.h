@@ -65,7 +65,11 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
                 HostLocation& where) const;
 
   // Resolves a path that must name an existing object: ERROR_FILE_NOT_FOUND when it does not.
-  DWORD ResolveExisting(std::wstring_view path, WindowsPath& windows, HostLocation& where) const;
+  // `found`, when given, receives the statx that found it (see Locate).
+  DWORD ResolveExisting(std::wstring_view path,
+                        WindowsPath& windows,
+                        HostLocation& where,
+                        struct statx* found = nullptr) const;
 
   // True when the machine checks operations on `path` against descriptors.
   bool ChecksDescriptors(const WindowsPath& path) const {

@@ -27,9 +27,10 @@ bool Fresh(const std::filesystem::path& host, const PosixState& state) {
 DWORD ReadHostDescriptor(const std::filesystem::path& host,
                          const OwnedDescriptor* stored,
                          const SidValue& machine,
-                         OwnedDescriptor& sd) {
+                         OwnedDescriptor& sd,
+                         const PosixReadHints& hints) {
   PosixState state;
-  if (const DWORD error = ReadPosixState(host, state))
+  if (const DWORD error = ReadPosixState(host, state, hints))
     return error;
   const OwnedDescriptor reported = stored && Fresh(host, state)
                                        ? ReportedDescriptor(*stored, state, machine)

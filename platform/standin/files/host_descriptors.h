@@ -8,6 +8,7 @@
 
 #include "platform/standin/core/owned_descriptor.h"
 #include "platform/standin/core/sid_value.h"
+#include "platform/standin/files/posix_state.h"
 
 namespace standin {
 
@@ -19,11 +20,12 @@ enum class PosixWrite { kWhole, kNarrowOnly };
 // The descriptor of `host`: `stored` (already validated) when it is fresh, reported so that it
 // grants no caller more than the kernel allows; else the one derived from the POSIX state. For
 // this process's own token it is exact (ProcessDenial) whatever groups the process holds.
-// Errors: those of reading the object.
+// `hints` holds what the kernel told of the object just before. Errors: those of reading it.
 DWORD ReadHostDescriptor(const std::filesystem::path& host,
                          const OwnedDescriptor* stored,
                          const SidValue& machine,
-                         OwnedDescriptor& sd);
+                         OwnedDescriptor& sd,
+                         const PosixReadHints& hints = {});
 
 // Whether `host` holds a stored descriptor that is still fresh.
 bool HoldsFreshDescriptor(const std::filesystem::path& host);

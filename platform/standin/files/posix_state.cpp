@@ -3,12 +3,9 @@
 #include <acl/libacl.h>
 #include <fcntl.h>
 #include <linux/capability.h>
-#include <linux/magic.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/syscall.h>
-#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -23,13 +20,6 @@
 namespace standin {
 
 namespace {
-
-// The file systems of the kernel's own objects: nothing is created in their directories.
-constexpr std::uint32_t kKernelFileSystems[] = {
-    PROC_SUPER_MAGIC, SYSFS_MAGIC,   CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, DEBUGFS_MAGIC,
-    SECURITYFS_MAGIC, TRACEFS_MAGIC, DEVPTS_SUPER_MAGIC, BPF_FS_MAGIC,        PSTOREFS_MAGIC,
-    EFIVARFS_MAGIC,   SELINUX_MAGIC, SMACK_MAGIC,        NSFS_MAGIC,          BINFMTFS_MAGIC,
-};
 
 struct AclRelease {
   void operator()(void* acl) const { acl_free(acl); }
@@ -60,7 +50,11 @@ unsigned PermsOf(acl_entry_t entry) {
 }
 
 // The named entries and mask of the access ACL; false when it cannot be read.
-bool ReadAcl(const std::filesystem::path& path, PosixPermissions& permissions) {
+bool ReadAcl(const std::filesystem::path& path,
+             const HeldAttributes& held,
+             PosixPermissions& permissions) {
+  if (!held.MayHoldAcl())
+    return true;
   // Without the attribute there is no ACL beyond the mode, which `permissions` holds already;
   // libacl would stat the file again to say the same.
   if (::getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) < 0 &&
@@ -114,9 +108,13 @@ bool AddEntry(acl_t& acl, acl_tag_t tag, const std::uint32_t* qualifier, unsigne
 
 }  // namespace
 
-DWORD ReadPosixState(const std::filesystem::path& path, PosixState& state) {
+DWORD ReadPosixState(const std::filesystem::path& path,
+                     PosixState& state,
+                     const PosixReadHints& hints) {
   struct statx sx {};
-  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS, &sx) != 0)
+  if (hints.located)
+    sx = *hints.located;
+  else if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_MNT_ID, &sx) != 0)
     return HostError(errno);
   PosixState out;
   out.uid = sx.stx_uid;
@@ -126,7 +124,7 @@ DWORD ReadPosixState(const std::filesystem::path& path, PosixState& state) {
   out.permissions.owner = (sx.stx_mode >> 6) & 7;
   out.permissions.group = (sx.stx_mode >> 3) & 7;
   out.permissions.other = sx.stx_mode & 7;
-  if (!ReadAcl(path, out.permissions))
+  if (!ReadAcl(path, hints.held, out.permissions))
     return HostError(errno);
   if (!out.permissions.extended()) {
     out.permissions.mask.reset();
@@ -138,13 +136,9 @@ DWORD ReadPosixState(const std::filesystem::path& path, PosixState& state) {
       (sx.stx_attributes_mask & STATX_ATTR_IMMUTABLE) && (sx.stx_attributes & STATX_ATTR_IMMUTABLE);
   out.limits.append_only =
       (sx.stx_attributes_mask & STATX_ATTR_APPEND) && (sx.stx_attributes & STATX_ATTR_APPEND);
-  // One statfs tells both the mount's flags and the file system's type.
-  struct statfs fs {};
-  if (::statfs(path.c_str(), &fs) == 0) {
-    out.limits.read_only = fs.f_flags & ST_RDONLY;
-    const auto type = static_cast<std::uint32_t>(fs.f_type);
-    out.limits.no_creation = std::find(std::begin(kKernelFileSystems), std::end(kKernelFileSystems),
-                                       type) != std::end(kKernelFileSystems);
+  if (const auto mount = hints.walk ? hints.walk->LimitsOf(path, sx) : ReadMountLimits(path)) {
+    out.limits.read_only = mount->read_only;
+    out.limits.no_creation = mount->no_creation;
   }
   state = std::move(out);
   return ERROR_SUCCESS;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/standin/files/host_walk.h"
 #include "platform/standin/win32api.h"
 
 namespace standin {
@@ -49,9 +50,19 @@ struct PosixState {
 // written against.
 inline constexpr char kPosixAttribute[] = "user.vortiss.posix";
 
+// What a read of an object's state may take instead of asking the kernel again: each told by the
+// kernel just before, within the same call.
+struct PosixReadHints {
+  const struct statx* located = nullptr;  // the object's statx, links followed
+  HeldAttributes held;                    // which attributes it holds
+  HostWalk* walk = nullptr;               // the limits of the mounts met before
+};
+
 // Reads the state of `path` (links followed). Errors: ERROR_FILE_NOT_FOUND,
 // ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED.
-DWORD ReadPosixState(const std::filesystem::path& path, PosixState& state);
+DWORD ReadPosixState(const std::filesystem::path& path,
+                     PosixState& state,
+                     const PosixReadHints& hints = {});
 
 // Writes `wanted` as the object's permission bits and access ACL: a plain mode when it names no
 // one, else the whole ACL. Errors: ERROR_ACCESS_DENIED (not the owner), ERROR_WRITE_PROTECT,

@@ -1,6 +1,7 @@
 #include "platform/standin/files/volumes.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
@@ -281,7 +282,17 @@ std::optional<std::wstring> VolumeTable::WindowsFormOf(const std::filesystem::pa
   return out;
 }
 
-DWORD Locate(const WindowsPath& path, HostLocation& out) {
+DWORD Locate(const WindowsPath& path, HostLocation& out, struct statx* found) {
+  struct statx unused;
+  struct statx& seen = found ? *found : unused;
+  seen.stx_mask = 0;
+  // What ReadPosixState asks, so that a caller may hand it on.
+  auto stat_of = [&seen](const std::filesystem::path& host) {
+    if (::statx(AT_FDCWD, host.c_str(), 0, STATX_BASIC_STATS | STATX_MNT_ID, &seen) == 0)
+      return true;
+    seen.stx_mask = 0;
+    return false;
+  };
   if (!path.volume)
     return ERROR_PATH_NOT_FOUND;
   const size_t n = path.components.size();
@@ -295,13 +306,13 @@ DWORD Locate(const WindowsPath& path, HostLocation& out) {
     if (spelled)
       exact /= *bytes;
   }
-  struct stat found;
-  if (spelled && ::stat(exact.c_str(), &found) == 0 && (n > 0 || S_ISDIR(found.st_mode))) {
-    if (path.trailing_separator && !S_ISDIR(found.st_mode) && n > 0)
+  if (spelled && stat_of(exact) && (n > 0 || S_ISDIR(seen.stx_mode))) {
+    if (path.trailing_separator && !S_ISDIR(seen.stx_mode) && n > 0)
       return ERROR_INVALID_NAME;
-    out = {exact, true, S_ISDIR(found.st_mode)};
+    out = {exact, true, S_ISDIR(seen.stx_mode)};
     return ERROR_SUCCESS;
   }
+  seen.stx_mask = 0;
   if (!IsDirectory(path.volume->directory))
     return ERROR_PATH_NOT_FOUND;
   std::filesystem::path host = path.volume->directory;
@@ -323,12 +334,11 @@ DWORD Locate(const WindowsPath& path, HostLocation& out) {
     }
     host /= *entry;
   }
-  struct stat st;
-  const bool exists = ::stat(host.c_str(), &st) == 0;
+  const bool exists = stat_of(host);
   // A name with a trailing separator must be a directory.
-  if (exists && path.trailing_separator && !S_ISDIR(st.st_mode) && n > 0)
+  if (exists && path.trailing_separator && !S_ISDIR(seen.stx_mode) && n > 0)
     return ERROR_INVALID_NAME;
-  out = {host, exists, exists && S_ISDIR(st.st_mode)};
+  out = {host, exists, exists && S_ISDIR(seen.stx_mode)};
   return ERROR_SUCCESS;
 }
 

@@ -3,6 +3,8 @@
 // directory, "/" as a separator too.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -77,8 +79,9 @@ struct HostLocation {
 
 // Walks `path` on the host. Errors: ERROR_PATH_NOT_FOUND (the volume's directory or a
 // directory on the way is missing, or is a file), ERROR_INVALID_NAME (a bad name met on the
-// way). A missing last component is no error: `exists` is false.
-DWORD Locate(const WindowsPath& path, HostLocation& out);
+// way). A missing last component is no error: `exists` is false. `found`, when given, receives
+// the statx (links followed) that found an existing object, else a zero stx_mask.
+DWORD Locate(const WindowsPath& path, HostLocation& out, struct statx* found = nullptr);
 
 // The name the platform gives the host file system under `directory`: "FAT32", "exFAT",
 // "NTFS" for the others.
