@@ -11,6 +11,7 @@
 #include "platform/standin/core/text.h"
 #include "platform/standin/files/host_descriptors.h"
 #include "platform/standin/files/host_errors.h"
+#include "platform/standin/files/ntfs_volume.h"
 #include "platform/standin/object_security/inheritance.h"
 
 namespace standin {
@@ -153,6 +154,8 @@ DWORD FileSecurityStore::ReadStored(const HostLocation& where,
 }
 
 bool FileSecurityStore::HoldsStored(const HostLocation& where) const {
+  if (OnNtfsVolume(where.host))
+    return true;
   return host_mirror_ && ::getxattr(where.host.c_str(), kDescriptorAttribute, nullptr, 0) > 0 &&
          HoldsFreshDescriptor(where.host);
 }
@@ -164,6 +167,9 @@ DWORD FileSecurityStore::Read(const WindowsPath& path,
     sd = Unsecured();
     return ERROR_SUCCESS;
   }
+  // An NTFS volume holds its own descriptors, on any machine.
+  if (OnNtfsVolume(where.host))
+    return ReadNtfsDescriptor(where.host, sd);
   if (host_mirror_) {
     std::optional<OwnedDescriptor> stored;
     if (const DWORD error = ReadStored(where, stored))
@@ -221,6 +227,8 @@ DWORD FileSecurityStore::Write(const WindowsPath& path,
                                PosixWrite scope) {
   if (!path.volume->keeps_security())
     return ERROR_NO_SECURITY_ON_OBJECT;
+  if (OnNtfsVolume(where.host))
+    return WriteNtfsDescriptor(where.host, sd);
   if (host_mirror_) {
     // Damaged stored bytes are written over.
     std::optional<OwnedDescriptor> stored;
