@@ -1438,6 +1438,83 @@ TEST_F(HostSdTest, NtfsVolumeDescriptorsAreTheDisksOwn) {
   volume.Unmount();
   for (const auto& [path, sddl] : shown)
     EXPECT_EQ(AuditedEntries(volume.image(), "/" + path, dir_), EntriesOf(sddl)) << path;
+  EXPECT_EQ(
+      AuditedEntries(volume.image(), "/Projects", dir_),
+      (std::vector<std::string>{"1 0x3 0x40000 S-1-5-21-7-8-9-1002", "0 0x3 0x1f01ff S-1-5-32-544",
+                                "0 0xb 0x1f01ff S-1-3-0", "0 0x3 0x1200a9 S-1-1-0"}));
+  EXPECT_EQ(AuditedEntries(volume.image(), "/Open", dir_), std::vector<std::string>{"null"});
+}
+
+// A profile describes the machine the disk came from: its accounts name the disk's SIDs, and
+// access, find and edits answer from the disk's bytes.
+TEST_F(HostSdTest, NtfsVolumeAnswersWithTheDisksAccounts) {
+  NtfsVolume volume(dir_);
+  if (!volume.why().empty())
+    GTEST_SKIP() << volume.why();
+  const fs::path disk = volume.mount();
+  for (const char* folder : {"Projects/Plans", "Private"})
+    fs::create_directories(disk / folder);
+  const std::pair<const char*, const char*> descriptors[] = {
+      {"", "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;;0x1200a9;;;WD)"},
+      {"Projects",
+       "O:S-1-5-21-7-8-9-1001D:P(D;OICI;FW;;;S-1-5-21-7-8-9-1002)"
+       "(A;OICI;FA;;;S-1-5-21-7-8-9-1001)(A;OICI;0x1200a9;;;BU)"},
+      {"Projects/Plans",
+       "O:S-1-5-21-7-8-9-1001D:P(A;OICI;FA;;;S-1-5-21-7-8-9-1001)(A;OICI;FA;;;BA)"},
+      {"Private", "O:S-1-5-21-7-8-9-1002D:P(A;OICI;FA;;;S-1-5-21-7-8-9-1002)(A;OICI;FA;;;WD)"},
+  };
+  for (const auto& [path, sddl] : descriptors)
+    ASSERT_EQ(Run({"sd", "set", (disk / path).string(), sddl}).status, 0) << path;
+  std::ofstream(dir_ / "disk.json") << R"json({
+    "computer": "DISKHOST", "machine_sid": "S-1-5-21-7-8-9",
+    "users": [{"name": "carol", "rid": 1001}, {"name": "dave", "rid": 1002}],
+    "volumes": {"D:": {"path": "mnt"}}})json";
+  auto on_disk = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--machine", (dir_ / "disk.json").string()});
+    return Run(args);
+  };
+
+  const HostRun shown = on_disk({"sd", "show", "D:\\Projects"});
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(
+      Parse(shown.out).dump,
+      (std::vector<std::string>{
+          "\t\tOwner: DISKHOST\\carol", "\t\tAccess denied to: DISKHOST\\dave",
+          "\t\tAccess granted to: DISKHOST\\carol", "\t\tAccess granted to: BUILTIN\\Users"}));
+
+  struct Asked {
+    const char* account;
+    const char* path;
+    const char* answer;
+    const char* entry;  // a line of the explanation
+  };
+  const Asked asked[] = {
+      {"DISKHOST\\carol", "D:\\Projects\\Plans", "answer: yes",
+       "entry 1 allow DISKHOST\\carol (user)"},
+      {"DISKHOST\\dave", "D:\\Projects", "answer: no", "entry 1 deny DISKHOST\\dave (user)"},
+      {"DISKHOST\\dave", "D:\\Private", "answer: yes", "entry 1 allow DISKHOST\\dave (user)"},
+  };
+  for (const Asked& a : asked) {
+    const HostRun run = on_disk({"access", a.path, "--as", a.account, "--explain"});
+    EXPECT_NE(run.out.find(a.answer), std::string::npos) << a.account << " " << a.path << run.out;
+    EXPECT_NE(run.out.find(a.entry), std::string::npos) << a.account << " " << a.path << run.out;
+  }
+
+  // Every folder where dave may write, and those where he may not.
+  const HostRun writable =
+      on_disk({"sd", "find", "D:\\", "--as", "DISKHOST\\dave", "--rights", "FW"});
+  EXPECT_EQ(writable.status, 0) << writable.err;
+  EXPECT_EQ(writable.out, "D:\\Private\n");
+  const HostRun not_writable =
+      on_disk({"sd", "find", "D:\\", "--as", "DISKHOST\\dave", "--rights", "FW", "--not"});
+  EXPECT_EQ(not_writable.out, "D:\\\nD:\\Projects\nD:\\Projects\\Plans\n");
+
+  // An edit by the disk's account names goes to the disk, with the lock from load to store.
+  const HostRun granted = on_disk({"sd", "grant", "D:\\Projects\\Plans", "DISKHOST\\dave", "FR"});
+  ASSERT_EQ(granted.status, 0) << granted.err;
+  EXPECT_EQ(Run({"sd", "show", "--sddl", (disk / "Projects" / "Plans").string()}).out,
+            "O:S-1-5-21-7-8-9-1001D:PAI(A;OICI;FA;;;S-1-5-21-7-8-9-1001)(A;OICI;FA;;;BA)"
+            "(A;OICI;FR;;;S-1-5-21-7-8-9-1002)\n");
 }
 
 }  // namespace
