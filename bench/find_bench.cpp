@@ -76,29 +76,40 @@ double ListAll(const std::wstring& directory) {
   return count;
 }
 
-void BM_BareDirectoryWalk(benchmark::State& state) {
-  const std::wstring root = TheTree().windows();
+// The bare walk of the tree at `root`, which holds `expected` objects.
+void BareWalk(benchmark::State& state, const std::wstring& root, double expected) {
   double objects = 0;
   for (auto _ : state)
     objects = 1 + ListAll(root);
-  if (objects != kObjects)
+  if (objects != expected)
     state.SkipWithError("the walk did not list the whole tree");
   state.counters["objects"] = objects;
   state.counters["objects_per_second"] =
       benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// The host as a person runs it, its list of matches thrown away.
-void BM_SdFindWalk(benchmark::State& state) {
-  const std::string command = std::string(VORTISS_HOST) + " sd find '" + TheTree().root().string() +
-                              "' --as nobody --rights FW --not >/dev/null 2>&1";
+// The host as a person runs it on the tree at `root`, its list of matches thrown away.
+void SdFindWalk(benchmark::State& state,
+                const fs::path& root,
+                const std::string& account,
+                double objects) {
+  const std::string command = std::string(VORTISS_HOST) + " sd find '" + root.string() + "' --as " +
+                              account + " --rights FW --not >/dev/null 2>&1";
   for (auto _ : state) {
     if (std::system(command.c_str()) != 0)
       state.SkipWithError("sd find failed");
   }
-  state.counters["objects"] = kObjects;
+  state.counters["objects"] = objects;
   state.counters["objects_per_second"] =
-      benchmark::Counter(kObjects, benchmark::Counter::kIsIterationInvariantRate);
+      benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_BareDirectoryWalk(benchmark::State& state) {
+  BareWalk(state, TheTree().windows(), kObjects);
+}
+
+void BM_SdFindWalk(benchmark::State& state) {
+  SdFindWalk(state, TheTree().root(), "nobody", kObjects);
 }
 
 constexpr int kNtfsDirectories = 10;
@@ -168,37 +179,16 @@ std::wstring WindowsForm(const fs::path& path) {
 }
 
 void BM_NtfsBareDirectoryWalk(benchmark::State& state) {
-  if (!TheNtfsTree().why().empty()) {
-    state.SkipWithError(TheNtfsTree().why().c_str());
-    return;
-  }
-  const std::wstring root = WindowsForm(TheNtfsTree().root());
-  double objects = 0;
-  for (auto _ : state)
-    objects = 1 + ListAll(root);
-  if (objects != kNtfsObjects)
-    state.SkipWithError("the walk did not list the whole tree");
-  state.counters["objects"] = objects;
-  state.counters["objects_per_second"] =
-      benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate);
+  if (!TheNtfsTree().why().empty())
+    return state.SkipWithError(TheNtfsTree().why().c_str());
+  BareWalk(state, WindowsForm(TheNtfsTree().root()), kNtfsObjects);
 }
 
 // Every object's descriptor read from the disk through system.ntfs_acl.
 void BM_NtfsSdFindWalk(benchmark::State& state) {
-  if (!TheNtfsTree().why().empty()) {
-    state.SkipWithError(TheNtfsTree().why().c_str());
-    return;
-  }
-  const std::string command = std::string(VORTISS_HOST) + " sd find '" +
-                              TheNtfsTree().root().string() +
-                              "' --as Everyone --rights FW --not >/dev/null 2>&1";
-  for (auto _ : state) {
-    if (std::system(command.c_str()) != 0)
-      state.SkipWithError("sd find failed");
-  }
-  state.counters["objects"] = kNtfsObjects;
-  state.counters["objects_per_second"] =
-      benchmark::Counter(kNtfsObjects, benchmark::Counter::kIsIterationInvariantRate);
+  if (!TheNtfsTree().why().empty())
+    return state.SkipWithError(TheNtfsTree().why().c_str());
+  SdFindWalk(state, TheNtfsTree().root(), "Everyone", kNtfsObjects);
 }
 
 BENCHMARK(BM_BareDirectoryWalk)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

@@ -1485,18 +1485,18 @@ TEST_F(HostSdTest, NtfsVolumeAnswersWithTheDisksAccounts) {
   struct Asked {
     const char* account;
     const char* path;
-    const char* answer;
+    bool yes;
     const char* entry;  // a line of the explanation
   };
   const Asked asked[] = {
-      {"DISKHOST\\carol", "D:\\Projects\\Plans", "answer: yes",
-       "entry 1 allow DISKHOST\\carol (user)"},
-      {"DISKHOST\\dave", "D:\\Projects", "answer: no", "entry 1 deny DISKHOST\\dave (user)"},
-      {"DISKHOST\\dave", "D:\\Private", "answer: yes", "entry 1 allow DISKHOST\\dave (user)"},
+      {"DISKHOST\\carol", "D:\\Projects\\Plans", true, "entry 1 allow DISKHOST\\carol (user)"},
+      {"DISKHOST\\dave", "D:\\Projects", false, "entry 1 deny DISKHOST\\dave (user)"},
+      {"DISKHOST\\dave", "D:\\Private", true, "entry 1 allow DISKHOST\\dave (user)"},
   };
   for (const Asked& a : asked) {
     const HostRun run = on_disk({"access", a.path, "--as", a.account, "--explain"});
-    EXPECT_NE(run.out.find(a.answer), std::string::npos) << a.account << " " << a.path << run.out;
+    EXPECT_NE(run.out.find(a.yes ? "answer: yes" : "answer: no"), std::string::npos)
+        << a.account << " " << a.path << run.out;
     EXPECT_NE(run.out.find(a.entry), std::string::npos) << a.account << " " << a.path << run.out;
   }
 
