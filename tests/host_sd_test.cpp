@@ -1415,9 +1415,13 @@ TEST_F(HostSdTest, NtfsVolumeDescriptorsAreTheDisksOwn) {
     ASSERT_TRUE(
         ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, &length));
     standin::DescriptorParts parts;
-    ASSERT_EQ(standin::ReadSelfRelative(sd, length, parts), ERROR_SUCCESS);
+    const DWORD read = standin::ReadSelfRelative(sd, length, parts);
+    // The parts point into the converted bytes: copied before they are released.
+    standin::OwnedDescriptor written;
+    if (read == ERROR_SUCCESS)
+      written = standin::OwnedDescriptor::From(parts);
     LocalFree(sd);
-    const standin::OwnedDescriptor written = standin::OwnedDescriptor::From(parts);
+    ASSERT_EQ(read, ERROR_SUCCESS);
     const fs::path file = disk / "Projects" / "plan.txt";
     ASSERT_EQ(standin::WriteNtfsDescriptor(file, written), ERROR_SUCCESS) << sddl;
     const ssize_t size = ::getxattr(file.c_str(), standin::kNtfsDescriptorAttribute, nullptr, 0);
