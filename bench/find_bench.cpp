@@ -22,16 +22,21 @@ constexpr int kDirectories = 100;
 constexpr int kFilesPerDirectory = 1000;
 constexpr double kObjects = 1.0 + kDirectories * (1.0 + kFilesPerDirectory);
 
+// Fills `root` with `directories` directories of `files` empty files each.
+void Fill(const fs::path& root, int directories, int files) {
+  for (int d = 0; d < directories; ++d) {
+    const fs::path directory = root / ("d" + std::to_string(d));
+    fs::create_directories(directory);
+    for (int f = 0; f < files; ++f)
+      std::ofstream(directory / ("f" + std::to_string(f)));
+  }
+}
+
 // The tree, made once under the temporary folder and removed at exit.
 class Tree {
  public:
   Tree() : root_(fs::temp_directory_path() / ("vortiss-find-bench-" + std::to_string(getpid()))) {
-    for (int d = 0; d < kDirectories; ++d) {
-      const fs::path directory = root_ / ("d" + std::to_string(d));
-      fs::create_directories(directory);
-      for (int f = 0; f < kFilesPerDirectory; ++f)
-        std::ofstream(directory / ("f" + std::to_string(f)));
-    }
+    Fill(root_, kDirectories, kFilesPerDirectory);
   }
   ~Tree() {
     std::error_code ec;
@@ -143,13 +148,7 @@ class NtfsTree {
                                "' 'O:BAD:(A;OICI;FA;;;WD)' >/dev/null 2>&1";
     if (std::system(opened.c_str()) != 0)
       why_ = "sd set failed on the volume's root";
-    const fs::path root = mount_ / "tree";
-    for (int d = 0; d < kNtfsDirectories; ++d) {
-      const fs::path directory = root / ("d" + std::to_string(d));
-      fs::create_directories(directory);
-      for (int f = 0; f < kNtfsFilesPerDirectory; ++f)
-        std::ofstream(directory / ("f" + std::to_string(f)));
-    }
+    Fill(mount_ / "tree", kNtfsDirectories, kNtfsFilesPerDirectory);
   }
   ~NtfsTree() {
     if (mounted_)
