@@ -27,6 +27,7 @@
 #include "platform/standin/core/security_descriptor.h"
 #include "platform/standin/core/text.h"
 #include "platform/standin/files/file_security_store.h"
+#include "platform/standin/files/ntfs_volume.h"
 #include "platform/standin/machine/machine.h"
 #include "platform/standin/object_security/access_check.h"
 #include "platform/standin/profile/host_ids.h"
@@ -1188,6 +1189,336 @@ TEST_F(HostSdTest, DamagedRegistryIsReportedAndLeftAlone) {
     }
     EXPECT_FALSE(fs::exists(registry_.string() + "-wal"));
   }
+}
+
+// An NTFS volume of a test's own: an image made by mkntfs in `dir`, mounted at `dir`/mnt by
+// ntfs-3g in the foreground, and unmounted (the driver's process waited for, so that the image
+// is whole) on every path.
+class NtfsVolume {
+ public:
+  explicit NtfsVolume(const fs::path& dir)
+      : dir_(dir), image_(dir / "disk.img"), mount_(dir / "mnt") {
+    if (::geteuid() != 0) {
+      why_ = "needs root to mount an NTFS image";
+      return;
+    }
+    if (!fs::exists("/dev/fuse")) {
+      why_ = "needs /dev/fuse to mount an NTFS image";
+      return;
+    }
+    const std::string mkntfs = Program("mkntfs"), ntfs3g = Program("ntfs-3g");
+    if (mkntfs.empty() || ntfs3g.empty() || Program("ntfssecaudit").empty()) {
+      why_ = "needs mkntfs, ntfs-3g and ntfssecaudit (scripts/install-deps)";
+      return;
+    }
+    fs::create_directories(mount_);
+    { std::ofstream(image_).close(); }
+    fs::resize_file(image_, 32 << 20);
+    const HostRun made = RunProcess({mkntfs, "-F", "-f", "-q", image_.string()}, {}, dir_);
+    if (made.status != 0) {
+      why_ = "mkntfs failed: " + made.err;
+      return;
+    }
+    fs::create_directories(dir_ / "ntfs-3g");
+    driver_ = StartProcess({ntfs3g, "-o", "no_detach", image_.string(), mount_.string()}, {},
+                           dir_ / "ntfs-3g");
+    for (int i = 0; i < 200 && driver_ && !Mounted(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!Mounted()) {
+      Unmount();
+      why_ = "ntfs-3g did not mount the image";
+    }
+  }
+  ~NtfsVolume() { Unmount(); }
+  NtfsVolume(const NtfsVolume&) = delete;
+  NtfsVolume& operator=(const NtfsVolume&) = delete;
+
+  // Empty when the volume is mounted: else why it could not be.
+  const std::string& why() const { return why_; }
+  const fs::path& mount() const { return mount_; }
+  const fs::path& image() const { return image_; }
+
+  // Unmounts, and waits for the driver to finish writing the image.
+  void Unmount() {
+    if (!driver_)
+      return;
+    if (Mounted())
+      RunProcess({Program("umount"), mount_.string()}, {}, dir_);
+    if (Mounted())
+      RunProcess({Program("umount"), "-l", mount_.string()}, {}, dir_);
+    FinishProcess(driver_, dir_ / "ntfs-3g");
+    driver_ = 0;
+  }
+
+  static std::string Program(const std::string& name) {
+    for (const char* folder : {"/usr/bin", "/usr/sbin", "/bin", "/sbin"}) {
+      const fs::path path = fs::path(folder) / name;
+      if (::access(path.c_str(), X_OK) == 0)
+        return path.string();
+    }
+    return "";
+  }
+
+ private:
+  bool Mounted() const {
+    std::ifstream in("/proc/self/mountinfo");
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream fields(line);
+      std::string id, parent, device, root, point;
+      fields >> id >> parent >> device >> root >> point;
+      if (point == mount_.string())
+        return true;
+    }
+    return false;
+  }
+
+  fs::path dir_, image_, mount_;
+  std::string why_;
+  pid_t driver_ = 0;
+};
+
+// The entries of a descriptor, one text each ("type flags mask SID"), as a peer tool shows
+// them; "null" for a null DACL.
+std::vector<std::string> EntriesOf(const std::string& sddl) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  std::vector<std::string> entries;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &sd,
+                                                            nullptr))
+    return {"bad SDDL " + sddl};
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+  if (present && !dacl)
+    entries.push_back("null");
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    GetAce(dacl, i, &ace);
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    char* sid = nullptr;
+    ConvertSidToStringSidA(const_cast<DWORD*>(&allowed->SidStart), &sid);
+    char text[64];
+    std::snprintf(text, sizeof text, "%u 0x%x 0x%x ", header->AceType, header->AceFlags,
+                  static_cast<unsigned>(allowed->Mask));
+    entries.push_back(text + std::string(sid ? sid : "?"));
+    LocalFree(sid);
+  }
+  LocalFree(sd);
+  return entries;
+}
+
+// What ntfssecaudit reads from the image for `path` (a path on the volume): the entries of
+// its DACL in the form of EntriesOf.
+std::vector<std::string> AuditedEntries(const fs::path& image,
+                                        const std::string& path,
+                                        const fs::path& scratch) {
+  const HostRun run =
+      RunProcess({NtfsVolume::Program("ntfssecaudit"), "-vv", image.string(), path}, {}, scratch);
+  std::vector<std::string> entries;
+  std::istringstream in(run.out);
+  std::string type, flags, mask;
+  bool in_dacl = false, in_ace = false;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string first, second, third;
+    words >> first >> second >> third;
+    if (first == "Off" && second == "DACL" && third == "0x0")
+      entries.push_back("null");
+    if (first == "DACL")
+      in_dacl = true;
+    else if (first == "SACL")
+      in_dacl = false;
+    if (!in_dacl)
+      continue;
+    if (first == "ACE" && third == "at")
+      in_ace = true;
+    else if (in_ace && first == "type")
+      type = second;
+    else if (in_ace && first == "flags")
+      flags = second;
+    else if (in_ace && first == "Acc" && second == "rgts")
+      mask = third;
+    else if (in_ace && first == "dec") {
+      entries.push_back(std::to_string(std::stoul(type)) + " " + flags + " " + mask + " " + second);
+      in_ace = false;
+    }
+  }
+  if (entries.empty())
+    entries.push_back("ntfssecaudit: " + run.out + run.err);
+  return entries;
+}
+
+// On an NTFS volume the descriptors are the disk's own, as ntfs-3g gives them: shown as they
+// are, edited through the volume, and what ntfs-3g's own ntfssecaudit reads from the image
+// afterwards is what Vortiss wrote.
+TEST_F(HostSdTest, NtfsVolumeDescriptorsAreTheDisksOwn) {
+  NtfsVolume volume(dir_);
+  if (!volume.why().empty())
+    GTEST_SKIP() << volume.why();
+  const fs::path disk = volume.mount();
+  fs::create_directories(disk / "Projects" / "Inner");
+  fs::create_directories(disk / "Open");
+  std::ofstream(disk / "Projects" / "plan.txt") << "plan";
+
+  // What ntfs-3g gives new objects, not what the modes (0777) would derive.
+  const HostRun fresh = Run({"sd", "show", "--sddl", (disk / "Open").string()});
+  EXPECT_EQ(fresh.status, 0) << fresh.err;
+  EXPECT_EQ(fresh.out, "O:BAD:(A;OICI;FA;;;WD)\n");
+  // The root's descriptor is larger than a small buffer; it is read whole.
+  const HostRun root = Run({"sd", "show", "--sddl", disk.string()});
+  EXPECT_EQ(root.status, 0) << root.err;
+  EXPECT_NE(root.out.find("(A;;FA;;;SY)"), std::string::npos) << root.out;
+
+  // Protected, deny before allow, CREATOR OWNER, accounts of another machine; a null DACL.
+  struct Row {
+    const char* path;
+    const char* given;
+    const char* shown;
+  };
+  const Row rows[] = {
+      {"Projects",
+       "O:S-1-5-21-7-8-9-1001D:P(D;OICI;WD;;;S-1-5-21-7-8-9-1002)(A;OICI;FA;;;BA)"
+       "(A;OICIIO;FA;;;CO)(A;OICI;0x1200a9;;;WD)",
+       "O:S-1-5-21-7-8-9-1001D:PAI(D;OICI;WD;;;S-1-5-21-7-8-9-1002)(A;OICI;FA;;;BA)"
+       "(A;OICIIO;FA;;;CO)(A;OICI;0x1200a9;;;WD)\n"},
+      {"Open", "O:BAD:NO_ACCESS_CONTROL", "O:BAD:AINO_ACCESS_CONTROL\n"},
+  };
+  for (const Row& row : rows) {
+    const HostRun set = Run({"sd", "set", (disk / row.path).string(), row.given});
+    ASSERT_EQ(set.status, 0) << row.path << ": " << set.err;
+    EXPECT_EQ(Run({"sd", "show", "--sddl", (disk / row.path).string()}).out, row.shown);
+  }
+  // What Projects passed on: its inheritable entries, marked inherited, after the entry the
+  // directory had of its own; CREATOR OWNER becomes the owner's.
+  const std::string inner =
+      Run({"sd", "show", "--sddl", (disk / "Projects" / "Inner").string()}).out;
+  EXPECT_EQ(inner,
+            "O:BAD:AI(A;OICI;FA;;;WD)(D;OICIID;WD;;;S-1-5-21-7-8-9-1002)(A;OICIID;FA;;;BA)"
+            "(A;ID;FA;;;BA)(A;OICIIOID;FA;;;CO)(A;OICIID;0x1200a9;;;WD)\n");
+
+  // An edit changes only the account's explicit entries; the inherited ones stay as they are.
+  const HostRun granted =
+      Run({"sd", "grant", (disk / "Projects" / "Inner").string(), "Guests", "FR"});
+  ASSERT_EQ(granted.status, 0) << granted.err;
+  const std::string edited =
+      Run({"sd", "show", "--sddl", (disk / "Projects" / "Inner").string()}).out;
+  EXPECT_EQ(edited,
+            "O:BAD:AI(A;OICI;FA;;;WD)(A;OICI;FR;;;BG)(D;OICIID;WD;;;S-1-5-21-7-8-9-1002)"
+            "(A;OICIID;FA;;;BA)(A;ID;FA;;;BA)(A;OICIIOID;FA;;;CO)(A;OICIID;0x1200a9;;;WD)\n");
+
+  // Re-read after a write gives exactly the bytes written.
+  for (const char* sddl : {"O:BAG:SYD:PAI(A;;FA;;;SY)(A;OICI;0x1301bf;;;AU)",
+                           "O:S-1-5-21-7-8-9-1001G:BAD:NO_ACCESS_CONTROL"}) {
+    std::vector<BYTE> bytes;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ULONG length = 0;
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, &length));
+    standin::DescriptorParts parts;
+    const DWORD read = standin::ReadSelfRelative(sd, length, parts);
+    // The parts point into the converted bytes: copied before they are released.
+    standin::OwnedDescriptor written;
+    if (read == ERROR_SUCCESS)
+      written = standin::OwnedDescriptor::From(parts);
+    LocalFree(sd);
+    ASSERT_EQ(read, ERROR_SUCCESS);
+    const fs::path file = disk / "Projects" / "plan.txt";
+    ASSERT_EQ(standin::WriteNtfsDescriptor(file, written), ERROR_SUCCESS) << sddl;
+    const ssize_t size = ::getxattr(file.c_str(), standin::kNtfsDescriptorAttribute, nullptr, 0);
+    ASSERT_GT(size, 0);
+    bytes.resize(static_cast<size_t>(size));
+    ASSERT_EQ(
+        ::getxattr(file.c_str(), standin::kNtfsDescriptorAttribute, bytes.data(), bytes.size()),
+        size);
+    EXPECT_EQ(bytes, written.SelfRelative()) << sddl;
+  }
+
+  // ntfs-3g's own reading of the image, as a peer, holds the entries Vortiss wrote.
+  std::map<std::string, std::string> shown;
+  for (const char* path : {"Projects", "Projects/Inner", "Open"}) {
+    std::string sddl = Run({"sd", "show", "--sddl", (disk / path).string()}).out;
+    shown[path] = sddl.substr(0, sddl.size() - 1);
+  }
+  volume.Unmount();
+  for (const auto& [path, sddl] : shown)
+    EXPECT_EQ(AuditedEntries(volume.image(), "/" + path, dir_), EntriesOf(sddl)) << path;
+  EXPECT_EQ(
+      AuditedEntries(volume.image(), "/Projects", dir_),
+      (std::vector<std::string>{"1 0x3 0x40000 S-1-5-21-7-8-9-1002", "0 0x3 0x1f01ff S-1-5-32-544",
+                                "0 0xb 0x1f01ff S-1-3-0", "0 0x3 0x1200a9 S-1-1-0"}));
+  EXPECT_EQ(AuditedEntries(volume.image(), "/Open", dir_), std::vector<std::string>{"null"});
+}
+
+// A profile describes the machine the disk came from: its accounts name the disk's SIDs, and
+// access, find and edits answer from the disk's bytes.
+TEST_F(HostSdTest, NtfsVolumeAnswersWithTheDisksAccounts) {
+  NtfsVolume volume(dir_);
+  if (!volume.why().empty())
+    GTEST_SKIP() << volume.why();
+  const fs::path disk = volume.mount();
+  for (const char* folder : {"Projects/Plans", "Private"})
+    fs::create_directories(disk / folder);
+  const std::pair<const char*, const char*> descriptors[] = {
+      {"", "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;;0x1200a9;;;WD)"},
+      {"Projects",
+       "O:S-1-5-21-7-8-9-1001D:P(D;OICI;FW;;;S-1-5-21-7-8-9-1002)"
+       "(A;OICI;FA;;;S-1-5-21-7-8-9-1001)(A;OICI;0x1200a9;;;BU)"},
+      {"Projects/Plans",
+       "O:S-1-5-21-7-8-9-1001D:P(A;OICI;FA;;;S-1-5-21-7-8-9-1001)(A;OICI;FA;;;BA)"},
+      {"Private", "O:S-1-5-21-7-8-9-1002D:P(A;OICI;FA;;;S-1-5-21-7-8-9-1002)(A;OICI;FA;;;WD)"},
+  };
+  for (const auto& [path, sddl] : descriptors)
+    ASSERT_EQ(Run({"sd", "set", (disk / path).string(), sddl}).status, 0) << path;
+  std::ofstream(dir_ / "disk.json") << R"json({
+    "computer": "DISKHOST", "machine_sid": "S-1-5-21-7-8-9",
+    "users": [{"name": "carol", "rid": 1001}, {"name": "dave", "rid": 1002}],
+    "volumes": {"D:": {"path": "mnt"}}})json";
+  auto on_disk = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--machine", (dir_ / "disk.json").string()});
+    return Run(args);
+  };
+
+  const HostRun shown = on_disk({"sd", "show", "D:\\Projects"});
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(
+      Parse(shown.out).dump,
+      (std::vector<std::string>{
+          "\t\tOwner: DISKHOST\\carol", "\t\tAccess denied to: DISKHOST\\dave",
+          "\t\tAccess granted to: DISKHOST\\carol", "\t\tAccess granted to: BUILTIN\\Users"}));
+
+  struct Asked {
+    const char* account;
+    const char* path;
+    bool yes;
+    const char* entry;  // a line of the explanation
+  };
+  const Asked asked[] = {
+      {"DISKHOST\\carol", "D:\\Projects\\Plans", true, "entry 1 allow DISKHOST\\carol (user)"},
+      {"DISKHOST\\dave", "D:\\Projects", false, "entry 1 deny DISKHOST\\dave (user)"},
+      {"DISKHOST\\dave", "D:\\Private", true, "entry 1 allow DISKHOST\\dave (user)"},
+  };
+  for (const Asked& a : asked) {
+    const HostRun run = on_disk({"access", a.path, "--as", a.account, "--explain"});
+    EXPECT_NE(run.out.find(a.yes ? "answer: yes" : "answer: no"), std::string::npos)
+        << a.account << " " << a.path << run.out;
+    EXPECT_NE(run.out.find(a.entry), std::string::npos) << a.account << " " << a.path << run.out;
+  }
+
+  // Every folder where dave may write, and those where he may not.
+  const HostRun writable =
+      on_disk({"sd", "find", "D:\\", "--as", "DISKHOST\\dave", "--rights", "FW"});
+  EXPECT_EQ(writable.status, 0) << writable.err;
+  EXPECT_EQ(writable.out, "D:\\Private\n");
+  const HostRun not_writable =
+      on_disk({"sd", "find", "D:\\", "--as", "DISKHOST\\dave", "--rights", "FW", "--not"});
+  EXPECT_EQ(not_writable.out, "D:\\\nD:\\Projects\nD:\\Projects\\Plans\n");
+
+  // An edit by the disk's account names goes to the disk, with the lock from load to store.
+  const HostRun granted = on_disk({"sd", "grant", "D:\\Projects\\Plans", "DISKHOST\\dave", "FR"});
+  ASSERT_EQ(granted.status, 0) << granted.err;
+  EXPECT_EQ(Run({"sd", "show", "--sddl", (disk / "Projects" / "Plans").string()}).out,
+            "O:S-1-5-21-7-8-9-1001D:PAI(A;OICI;FA;;;S-1-5-21-7-8-9-1001)(A;OICI;FA;;;BA)"
+            "(A;OICI;FR;;;S-1-5-21-7-8-9-1002)\n");
 }
 
 }  // namespace

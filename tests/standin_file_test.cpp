@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "platform/standin/files/file_system.h"
+#include "platform/standin/files/host_errors.h"
+#include "platform/standin/files/ntfs_volume.h"
 #include "platform/standin/core/text.h"
 #include "tests/standin_contract.h"
 #include "tests/support/file_machine.h"
@@ -704,6 +706,67 @@ TEST_F(standin_file_host, CreationIsTheHostsOwn) {
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   ::chmod((tree_.root() / "h/dir").c_str(), 0755);
+}
+
+// An NTFS volume's descriptor comes from the disk: checked within its length before any use,
+// and what cannot be read is an error, never a descriptor made up in its place.
+TEST(standin_file_ntfs, DiskDescriptorsAreCheckedBeforeUse) {
+  // O:BAG:BAD:(A;OICI;FA;;;WD), as ntfs-3g gives a new directory.
+  const std::vector<BYTE> fresh = {
+      0x01, 0x00, 0x04, 0x80, 0x14, 0x00, 0x00, 0x00, 0x24, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x00, 0x00, 0x34, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05,
+      0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00,
+      0x00, 0x05, 0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00, 0x02, 0x00, 0x1c, 0x00,
+      0x01, 0x00, 0x00, 0x00, 0x00, 0x03, 0x14, 0x00, 0xff, 0x01, 0x1f, 0x00, 0x01, 0x01,
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
+  ASSERT_EQ(fresh.size(), 80u);
+  auto changed = [&](size_t at, BYTE value) {
+    std::vector<BYTE> bytes = fresh;
+    bytes[at] = value;
+    return bytes;
+  };
+  struct Case {
+    const char* what;
+    std::vector<BYTE> bytes;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"as ntfs-3g gives it", fresh, ERROR_SUCCESS},
+      {"none", {}, ERROR_NO_SECURITY_ON_OBJECT},
+      {"truncated in the DACL", std::vector<BYTE>(fresh.begin(), fresh.begin() + 70),
+       ERROR_INVALID_SECURITY_DESCR},
+      {"truncated in the header", std::vector<BYTE>(fresh.begin(), fresh.begin() + 12),
+       ERROR_INVALID_SECURITY_DESCR},
+      {"garbage", std::vector<BYTE>(80, 0xa5), ERROR_INVALID_SECURITY_DESCR},
+      {"revision 2", changed(0, 2), ERROR_INVALID_SECURITY_DESCR},
+      {"list larger than the descriptor", changed(0x36, 0x40), ERROR_INVALID_SECURITY_DESCR},
+      {"absolute", changed(3, 0x00), ERROR_INVALID_SECURITY_DESCR},
+      {"owner past the end", changed(4, 0x60), ERROR_INVALID_SECURITY_DESCR},
+      {"entry larger than its list", changed(0x3e, 0x40), ERROR_INVALID_SECURITY_DESCR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    standin::OwnedDescriptor sd;
+    sd.owner = {0xee};  // a failed decode leaves it alone
+    EXPECT_EQ(standin::DecodeNtfsDescriptor(c.bytes.data(), c.bytes.size(), sd), c.error);
+    if (c.error == ERROR_SUCCESS) {
+      EXPECT_EQ(sd.owner, std::vector<BYTE>(fresh.begin() + 0x14, fresh.begin() + 0x24));
+      EXPECT_EQ(sd.group, sd.owner);
+      EXPECT_EQ(sd.dacl, std::vector<BYTE>(fresh.begin() + 0x34, fresh.end()));
+    } else
+      EXPECT_EQ(sd.owner, std::vector<BYTE>{0xee});
+  }
+  // What ntfs-3g answers when it has no descriptor to give, refuses one, or cannot read one.
+  const std::pair<int, DWORD> errors[] = {{ENODATA, ERROR_NO_SECURITY_ON_OBJECT},
+                                          {EINVAL, ERROR_INVALID_SECURITY_DESCR},
+                                          {EIO, ERROR_IO_DEVICE},
+                                          {EPERM, ERROR_ACCESS_DENIED},
+                                          {EACCES, ERROR_ACCESS_DENIED}};
+  for (const auto& [error, code] : errors)
+    EXPECT_EQ(standin::HostError(error, standin::HostCall::kNtfsDescriptor), code) << error;
+  // Nothing off an ntfs-3g mount is taken for one.
+  EXPECT_FALSE(standin::OnNtfsVolume(std::filesystem::temp_directory_path()));
+  EXPECT_FALSE(standin::OnNtfsVolume("/proc/self"));
 }
 
 }  // namespace

@@ -140,7 +140,8 @@ DWORD WriteFileSecurity(FileSystem& files,
     ApplyByHandle(sd, given, information, kFileGenericMapping);
     // The platform stores what it is given; entries that read their descriptor from their
     // ancestors keep the one they had.
-    if (dacl && object.where.directory && !files.host_mirror())
+    if (dacl && object.where.directory && !files.host_mirror() &&
+        !files.store().HoldsStored(object.where))
       KeepDescendants(files, FileTree(files), object);
     return files.store().Write(object.path, object.where, sd);
   }

@@ -11,6 +11,7 @@
 #include "platform/standin/core/text.h"
 #include "platform/standin/files/host_descriptors.h"
 #include "platform/standin/files/host_errors.h"
+#include "platform/standin/files/ntfs_volume.h"
 #include "platform/standin/object_security/inheritance.h"
 
 namespace standin {
@@ -154,6 +155,8 @@ DWORD FileSecurityStore::ReadStored(const HostLocation& where,
 }
 
 bool FileSecurityStore::HoldsStored(const HostLocation& where) const {
+  if (OnNtfsVolume(where.host))
+    return true;
   return host_mirror_ && ::getxattr(where.host.c_str(), kDescriptorAttribute, nullptr, 0) > 0 &&
          HoldsFreshDescriptor(where.host);
 }
@@ -166,6 +169,9 @@ DWORD FileSecurityStore::Read(const WindowsPath& path,
     sd = Unsecured();
     return ERROR_SUCCESS;
   }
+  // An NTFS volume holds its own descriptors, on any machine.
+  if (OnNtfsVolume(where.host))
+    return ReadNtfsDescriptor(where.host, sd);
   if (host_mirror_) {
     // One listing of the attributes' names spares asking for those the object lacks.
     const PosixReadHints hints{located, ListHeldAttributes(where.host), walk_.get()};
@@ -228,6 +234,8 @@ DWORD FileSecurityStore::Write(const WindowsPath& path,
                                PosixWrite scope) {
   if (!path.volume->keeps_security())
     return ERROR_NO_SECURITY_ON_OBJECT;
+  if (OnNtfsVolume(where.host))
+    return WriteNtfsDescriptor(where.host, sd);
   if (host_mirror_) {
     // Damaged stored bytes are written over.
     std::optional<OwnedDescriptor> stored;

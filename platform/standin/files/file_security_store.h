@@ -4,6 +4,7 @@
 // nearest ancestor that has one, as the platform's inheritance would have given it.
 // On the host mirror: what the kernel enforces, or the self-relative bytes in the extended
 // attribute "user.vortiss.sd" while they are fresh (see host_descriptors.h).
+// On an ntfs-3g mount, on any machine: the volume's own descriptors (see ntfs_volume.h).
 #pragma once
 
 #include <map>
@@ -50,8 +51,8 @@ class FileSecurityStore {
               const OwnedDescriptor& sd,
               PosixWrite scope = PosixWrite::kWhole);
 
-  // On the host mirror: whether the entry holds a fresh descriptor of its own (not one derived
-  // from its mode and ACL).
+  // Whether the entry holds a descriptor of its own: on an NTFS volume always; on the host
+  // mirror a fresh stored one (not one derived from its mode and ACL).
   bool HoldsStored(const HostLocation& where) const;
 
   // Forgets what was stored for `path` and everything below it.

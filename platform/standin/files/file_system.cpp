@@ -10,6 +10,7 @@
 
 #include "platform/standin/core/text.h"
 #include "platform/standin/files/host_errors.h"
+#include "platform/standin/files/ntfs_volume.h"
 #include "platform/standin/object_security/access_check.h"
 #include "platform/standin/object_security/object_security.h"
 
@@ -197,6 +198,9 @@ void FileSystem::SecureNewObject(const TokenData& token,
   if (!path.volume->keeps_security())
     return;
   store_.Forget(path);
+  // ntfs-3g gave the object its descriptor as it made it.
+  if (OnNtfsVolume(where.host))
+    return;
   // On the host only a directory that holds a descriptor of its own passes anything on, since
   // mode bits are no entries to inherit.
   OwnedDescriptor parent;
@@ -398,13 +402,14 @@ DWORD FileSystem::CheckPendingDelete(const std::filesystem::path& host,
 }
 
 DWORD FileSystem::LockForEdit(std::wstring_view name, HostLock& lock) const {
-  if (!host_mirror_)
-    return ERROR_SUCCESS;
   WindowsPath path;
   HostLocation where;
   if (Resolve(name, false, path, where) != ERROR_SUCCESS || !where.exists ||
       !path.volume->keeps_security())
     return ERROR_SUCCESS;  // the edit fails on its own, and says why
+  // A profile machine keeps its descriptors for the run, but an NTFS volume's are on the disk.
+  if (!host_mirror_ && !OnNtfsVolume(where.host))
+    return ERROR_SUCCESS;
   struct stat st;
   if (::stat(where.host.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     return ERROR_SUCCESS;

@@ -49,6 +49,12 @@ const ErrnoCode kSpecialFileAttributeErrors[] = {
     {EPERM, ERROR_NOT_SUPPORTED},
 };
 
+// ntfs-3g: no descriptor to give, and one it refuses to store.
+const ErrnoCode kNtfsDescriptorErrors[] = {
+    {ENODATA, ERROR_NO_SECURITY_ON_OBJECT},
+    {EINVAL, ERROR_INVALID_SECURITY_DESCR},
+};
+
 template <size_t N>
 bool Find(const ErrnoCode (&table)[N], int error, DWORD& code) {
   for (const auto& entry : table) {
@@ -65,6 +71,8 @@ bool Find(const ErrnoCode (&table)[N], int error, DWORD& code) {
 DWORD HostError(int error, HostCall call) {
   DWORD code = ERROR_GEN_FAILURE;
   if (call == HostCall::kSpecialFileAttribute && Find(kSpecialFileAttributeErrors, error, code))
+    return code;
+  if (call == HostCall::kNtfsDescriptor && Find(kNtfsDescriptorErrors, error, code))
     return code;
   if (call != HostCall::kPath && Find(kAttributeErrors, error, code))
     return code;

@@ -12,6 +12,8 @@ enum class HostCall {
   kAttribute,  // the extended attribute that holds a stored descriptor
   // The same attribute on a device, FIFO or socket, which the host gives none.
   kSpecialFileAttribute,
+  // ntfs-3g's attribute that holds an NTFS volume's own descriptor.
+  kNtfsDescriptor,
 };
 
 // The Win32 code for `error` (an errno value) from a host call of kind `call`; an errno the

@@ -63,6 +63,8 @@ const MessageEntry kMessages[] = {
      L"Either a required impersonation level was not provided, or the provided impersonation "
      L"level is invalid.\r\n"},
     {1347, L"Cannot open an anonymous level security token.\r\n"},
+    {1350,
+     L"Unable to perform a security operation on an object that has no associated security.\r\n"},
     {1360,
      L"Generic access types were contained in an access mask which should already be mapped to "
      L"nongeneric types.\r\n"},
