@@ -1220,14 +1220,20 @@ class NtfsVolume {
       return;
     }
     fs::create_directories(dir_ / "ntfs-3g");
-    driver_ = StartProcess({ntfs3g, "-o", "no_detach", image_.string(), mount_.string()}, {},
-                           dir_ / "ntfs-3g");
+    if (!Mount("no_detach"))
+      why_ = "ntfs-3g did not mount the image";
+  }
+
+  // Mounts the image again with ntfs-3g's `options`; false when it did not mount.
+  bool Mount(const std::string& options) {
+    driver_ = StartProcess({Program("ntfs-3g"), "-o", options, image_.string(), mount_.string()},
+                           {}, dir_ / "ntfs-3g");
     for (int i = 0; i < 200 && driver_ && !Mounted(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (!Mounted()) {
-      Unmount();
-      why_ = "ntfs-3g did not mount the image";
-    }
+    if (Mounted())
+      return true;
+    Unmount();
+    return false;
   }
   ~NtfsVolume() { Unmount(); }
   NtfsVolume(const NtfsVolume&) = delete;
@@ -1447,6 +1453,16 @@ TEST_F(HostSdTest, NtfsVolumeDescriptorsAreTheDisksOwn) {
       (std::vector<std::string>{"1 0x3 0x40000 S-1-5-21-7-8-9-1002", "0 0x3 0x1f01ff S-1-5-32-544",
                                 "0 0xb 0x1f01ff S-1-3-0", "0 0x3 0x1200a9 S-1-1-0"}));
   EXPECT_EQ(AuditedEntries(volume.image(), "/Open", dir_), std::vector<std::string>{"null"});
+
+  // Mounted read-only, the kernel refuses every write: the descriptors say so, even the null
+  // DACL's, and nothing may create in a folder, root included.
+  ASSERT_TRUE(volume.Mount("ro,no_detach"));
+  EXPECT_EQ(Run({"sd", "show", "--sddl", (disk / "Open").string()}).out,
+            "O:BAD:AI(D;;DCLCRPDTCRSDWDWO;;;WD)(A;;RC;;;OW)(A;;FA;;;WD)\n");
+  for (const char* path : {"Open", "Projects"}) {
+    const HostRun answer = Run({"access", (disk / path).string() + "/"});
+    EXPECT_EQ(answer.status, 1) << path << answer.out << answer.err;
+  }
 }
 
 // A profile describes the machine the disk came from: its accounts name the disk's SIDs, and

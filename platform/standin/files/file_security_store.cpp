@@ -169,12 +169,24 @@ DWORD FileSecurityStore::Read(const WindowsPath& path,
     sd = Unsecured();
     return ERROR_SUCCESS;
   }
-  // An NTFS volume holds its own descriptors, on any machine.
-  if (OnNtfsVolume(where.host))
-    return ReadNtfsDescriptor(where.host, sd);
+  // The limits of the object's mount, read once for both questions below.
+  std::optional<MountLimits> mount;
+  if (located && walk_)
+    mount = walk_->LimitsOf(where.host, *located);
+  // An NTFS volume holds its own descriptors, on any machine; only FUSE serves one. On a
+  // read-only mount the kernel refuses every write, and the descriptor says so.
+  if ((!mount || mount->fuse) && OnNtfsVolume(where.host)) {
+    if (const DWORD error = ReadNtfsDescriptor(where.host, sd))
+      return error;
+    if (!mount)
+      mount = ReadMountLimits(where.host);
+    if (mount && mount->read_only)
+      sd = WithoutWriting(sd);
+    return ERROR_SUCCESS;
+  }
   if (host_mirror_) {
     // One listing of the attributes' names spares asking for those the object lacks.
-    const PosixReadHints hints{located, ListHeldAttributes(where.host), walk_.get()};
+    const PosixReadHints hints{located, ListHeldAttributes(where.host), walk_.get(), mount};
     std::optional<OwnedDescriptor> stored;
     if (hints.held.MayHoldDescriptor()) {
       if (const DWORD error = ReadStored(where, stored))

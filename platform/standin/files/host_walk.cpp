@@ -56,6 +56,7 @@ std::optional<MountLimits> ReadMountLimits(const std::filesystem::path& path) {
   const auto type = static_cast<std::uint32_t>(fs.f_type);
   limits.no_creation = std::find(std::begin(kKernelFileSystems), std::end(kKernelFileSystems),
                                  type) != std::end(kKernelFileSystems);
+  limits.fuse = type == FUSE_SUPER_MAGIC;
   return limits;
 }
 

@@ -18,6 +18,7 @@ namespace standin {
 struct MountLimits {
   bool read_only = false;    // a read-only mount
   bool no_creation = false;  // a kernel file system (proc, sysfs, ...): nothing is created
+  bool fuse = false;         // a FUSE file system, as ntfs-3g serves NTFS volumes
 };
 
 // The limits of `path`'s mount, read from the kernel (one statfs); nothing when it fails.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/standin/core/ace_list.h"
 #include "platform/standin/files/host_errors.h"
 
 namespace standin {
@@ -65,6 +66,33 @@ DWORD ReadNtfsDescriptor(const std::filesystem::path& host, OwnedDescriptor& sd)
       return HostError(error, HostCall::kNtfsDescriptor);
   }
   return ERROR_SHARING_VIOLATION;
+}
+
+OwnedDescriptor WithoutWriting(const OwnedDescriptor& sd) {
+  constexpr ACCESS_MASK kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                   FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                   WRITE_OWNER;
+  const SidValue everyone(1, {SECURITY_WORLD_RID});
+  const SidValue owner_rights(3, {SECURITY_CREATOR_OWNER_RIGHTS_RID});
+  const bool null_dacl = !(sd.control & SE_DACL_PRESENT) || sd.dacl.empty();
+  AceList dacl = null_dacl ? AceList{} : AceList::Decode(sd.dacl.data());
+  std::vector<AceEntry> front = {{ACCESS_DENIED_ACE_TYPE, 0, kWriting, everyone, {}},
+                                 {ACCESS_ALLOWED_ACE_TYPE, 0, READ_CONTROL, owner_rights, {}}};
+  if (null_dacl)
+    dacl.entries.push_back({ACCESS_ALLOWED_ACE_TYPE, 0, FILE_ALL_ACCESS, everyone, {}});
+  dacl.entries.insert(dacl.entries.begin(), front.begin(), front.end());
+  OwnedDescriptor out = sd;
+  out.control |= SE_DACL_PRESENT;
+  // An ACL past the largest size cannot be made: then only the two entries in front, which
+  // grant nobody anything but reading the descriptor.
+  auto bytes = dacl.Encode();
+  if (!bytes) {
+    AceList denial;
+    denial.entries = front;
+    bytes = denial.Encode();
+  }
+  out.dacl = std::move(*bytes);
+  return out;
 }
 
 DWORD WriteNtfsDescriptor(const std::filesystem::path& host, const OwnedDescriptor& sd) {

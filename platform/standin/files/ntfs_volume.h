@@ -25,6 +25,11 @@ DWORD DecodeNtfsDescriptor(const BYTE* bytes, size_t size, OwnedDescriptor& sd);
 // where ntfs-3g cannot read it (the root of a new volume), ERROR_ACCESS_DENIED.
 DWORD ReadNtfsDescriptor(const std::filesystem::path& host, OwnedDescriptor& sd);
 
+// `sd` as a read-only mount enforces it: every write refused to everyone, the owner's implicit
+// right to change the DACL included, ahead of what the disk's entries grant. A null DACL
+// becomes one that grants everyone all the rest.
+OwnedDescriptor WithoutWriting(const OwnedDescriptor& sd);
+
 // Writes `sd` as the volume's descriptor of `host`, whole. ntfs-3g takes it from the owner or
 // root only (ERROR_ACCESS_DENIED) and refuses a descriptor it cannot store
 // (ERROR_INVALID_SECURITY_DESCR).

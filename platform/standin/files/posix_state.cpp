@@ -136,7 +136,10 @@ DWORD ReadPosixState(const std::filesystem::path& path,
       (sx.stx_attributes_mask & STATX_ATTR_IMMUTABLE) && (sx.stx_attributes & STATX_ATTR_IMMUTABLE);
   out.limits.append_only =
       (sx.stx_attributes_mask & STATX_ATTR_APPEND) && (sx.stx_attributes & STATX_ATTR_APPEND);
-  if (const auto mount = hints.walk ? hints.walk->LimitsOf(path, sx) : ReadMountLimits(path)) {
+  const auto mount = hints.mount  ? hints.mount
+                     : hints.walk ? hints.walk->LimitsOf(path, sx)
+                                  : ReadMountLimits(path);
+  if (mount) {
     out.limits.read_only = mount->read_only;
     out.limits.no_creation = mount->no_creation;
   }

@@ -56,6 +56,7 @@ struct PosixReadHints {
   const struct statx* located = nullptr;  // the object's statx, links followed
   HeldAttributes held;                    // which attributes it holds
   HostWalk* walk = nullptr;               // the limits of the mounts met before
+  std::optional<MountLimits> mount;       // the object's mount's limits, when already read
 };
 
 // Reads the state of `path` (links followed). Errors: ERROR_FILE_NOT_FOUND,
