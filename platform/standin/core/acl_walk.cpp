@@ -42,9 +42,10 @@ WORD AceCountOf(const BYTE* acl) {
   return ReadAt<WORD>(acl, offsetof(ACL, AceCount));
 }
 
+// An entry's header without its flags byte: its type and its size, read at once.
 DWORD TypeAndSizeAt(const BYTE* acl, size_t offset) {
-  return acl[offset + offsetof(ACE_HEADER, AceType)] |
-         static_cast<DWORD>(ReadAt<WORD>(acl, offset + offsetof(ACE_HEADER, AceSize))) << 16;
+  constexpr DWORD kFlags = DWORD{0xFF} << (8 * offsetof(ACE_HEADER, AceFlags));
+  return ReadAt<DWORD>(acl, offset) & ~kFlags;
 }
 
 Mark MarkAt(const BYTE* acl, size_t index, size_t offset) {
@@ -81,15 +82,17 @@ AclPlace WalkToEntry(const BYTE* acl, size_t index) {
   size_t from = 0;
   size_t offset = sizeof(ACL);
   size_t previous = 0;
-  if (!Describes(memory, acl, writes, size, count)) {
+  if (Describes(memory, acl, writes, size, count)) {
+    if (memory.reached.offset && memory.reached.index <= index) {
+      from = memory.reached.index;
+      offset = memory.reached.offset;
+      previous = memory.before.offset;
+    } else if (memory.before.offset && memory.before.index <= index) {
+      from = memory.before.index;
+      offset = memory.before.offset;
+    }
+  } else {
     memory = {acl, writes, size, count, {}, {}};
-  } else if (memory.reached.offset && memory.reached.index <= index) {
-    from = memory.reached.index;
-    offset = memory.reached.offset;
-    previous = memory.before.offset;
-  } else if (memory.before.offset && memory.before.index <= index) {
-    from = memory.before.index;
-    offset = memory.before.offset;
   }
   size_t before_previous = 0;
   for (size_t i = from; i < index; ++i) {
@@ -104,14 +107,17 @@ AclPlace WalkToEntry(const BYTE* acl, size_t index) {
   }
 
   // Only what this walk passed is remembered: an entry further on may have moved since.
-  memory = {acl, writes, size, count, {}, {}};
+  Mark reached;
+  Mark before;
   if (index < count && offset + sizeof(ACE_HEADER) <= size) {
-    memory.reached = MarkAt(acl, index, offset);
-    memory.before = MarkAt(acl, index - 1, previous);
+    reached = MarkAt(acl, index, offset);
+    before = MarkAt(acl, index - 1, previous);
   } else if (index == count && previous) {
-    memory.reached = MarkAt(acl, index - 1, previous);
-    memory.before = MarkAt(acl, index - 2, before_previous);
+    reached = MarkAt(acl, index - 1, previous);
+    before = MarkAt(acl, index - 2, before_previous);
   }
+  memory.reached = reached;
+  memory.before = before;
   return {offset, previous};
 }
 
