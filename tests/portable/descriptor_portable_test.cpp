@@ -5,7 +5,9 @@
 #include <cwchar>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -628,6 +630,225 @@ TEST(DescriptorContract, DeleteAceMovesTheRestDown) {
   EXPECT_FALSE(DeleteAce(acl, 2));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(Bytes(buffer, buffer + sizeof(buffer)), before);
+}
+
+// The offset a walk from the first entry reaches after `index` entries, each skipped by the size
+// its header gives, as the platform walks; nullopt when an entry on the way is smaller than a
+// header or leaves the ACL.
+std::optional<size_t> OffsetFromTheFirstEntry(const BYTE* acl, size_t index) {
+  WORD size = 0;
+  std::memcpy(&size, acl + 2, 2);
+  size_t offset = 8;
+  for (size_t i = 0; i < index; ++i) {
+    WORD entry = 0;
+    if (offset + 4 > size)
+      return std::nullopt;
+    std::memcpy(&entry, acl + offset + 2, 2);
+    if (entry < 4 || entry > size - offset)
+      return std::nullopt;
+    offset += entry;
+  }
+  return offset;
+}
+
+WORD WordAt(const BYTE* b, size_t at) {
+  WORD v = 0;
+  std::memcpy(&v, b + at, 2);
+  return v;
+}
+
+void SetWordAt(BYTE* b, size_t at, WORD v) {
+  std::memcpy(b + at, &v, 2);
+}
+
+// A caller's own resize of entry `index` by `delta` bytes: the entries after it moved.
+void ResizeInPlace(BYTE* acl, size_t index, int delta) {
+  const size_t at = *OffsetFromTheFirstEntry(acl, index);
+  const size_t end = *OffsetFromTheFirstEntry(acl, WordAt(acl, 4));
+  const size_t next = at + WordAt(acl, at + 2);
+  std::memmove(acl + next + delta, acl + next, end - next);
+  if (delta > 0)
+    std::memset(acl + next, 0, static_cast<size_t>(delta));
+  SetWordAt(acl, at + 2, static_cast<WORD>(WordAt(acl, at + 2) + delta));
+}
+
+// A caller's own removal of entry `index`, or insertion of `entry` before it.
+void RemoveInPlace(BYTE* acl, size_t index) {
+  const size_t at = *OffsetFromTheFirstEntry(acl, index);
+  const size_t end = *OffsetFromTheFirstEntry(acl, WordAt(acl, 4));
+  const size_t next = at + WordAt(acl, at + 2);
+  std::memmove(acl + at, acl + next, end - next);
+  SetWordAt(acl, 4, static_cast<WORD>(WordAt(acl, 4) - 1));
+}
+
+void InsertInPlace(BYTE* acl, size_t index, const Bytes& entry) {
+  const size_t at = *OffsetFromTheFirstEntry(acl, index);
+  const size_t end = *OffsetFromTheFirstEntry(acl, WordAt(acl, 4));
+  std::memmove(acl + at + entry.size(), acl + at, end - at);
+  std::memcpy(acl + at, entry.data(), entry.size());
+  SetWordAt(acl, 4, static_cast<WORD>(WordAt(acl, 4) + 1));
+}
+
+// S-1-5-21-1-2-3-1000: a 36-byte entry beside the 24 of Administrators and the 20 of SYSTEM.
+Bytes DomainUser() {
+  return portable::SidBytes(L"S-1-5-21-1-2-3-1000");
+}
+
+// Six entries at 8, 32, 52, 88, 108 and 132, of 24, 20, 36, 20, 24 and 36 bytes; 88 bytes free.
+void BuildSixEntries(PACL acl, DWORD size) {
+  Bytes admins = kAdmins, system = kSystem, user = DomainUser();
+  ASSERT_TRUE(InitializeAcl(acl, size, ACL_REVISION));
+  ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, 1, admins.data()));
+  ASSERT_TRUE(AddAccessDeniedAce(acl, ACL_REVISION, 2, system.data()));
+  ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, 3, user.data()));
+  ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, 4, system.data()));
+  ASSERT_TRUE(AddAccessDeniedAce(acl, ACL_REVISION, 5, admins.data()));
+  ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, 6, user.data()));
+}
+
+TEST(DescriptorContract, EntriesAreFoundWhereAWalkFromTheFirstFindsThem) {
+  constexpr DWORD kSize = 256;
+  // Each row changes the list, through the platform or in the caller's own memory, after
+  // GetAce reached entry `reached`; every later call must answer as a walk from the first
+  // entry of the list as it now stands.
+  struct Case {
+    const char* name;
+    DWORD reached;
+    std::function<void(BYTE*)> change;
+    bool then_append = true;
+  };
+  const Case cases[] = {
+      {"the entry reached grows, those after it moved up", 3,
+       [](BYTE* acl) { ResizeInPlace(acl, 3, 4); }},
+      {"the entry before it grows, those after moved up", 3,
+       [](BYTE* acl) { ResizeInPlace(acl, 2, 4); }},
+      {"the first entry grows, those after moved up", 3,
+       [](BYTE* acl) { ResizeInPlace(acl, 0, 4); }},
+      {"the entry reached shrinks, those after moved down", 2,
+       [](BYTE* acl) { ResizeInPlace(acl, 2, -8); }},
+      {"the entry reached takes the next in as padding, the count kept", 3,
+       [](BYTE* acl) { SetWordAt(acl, 88 + 2, 44); }},
+      {"the entry before it takes the reached one in, the count lowered", 3,
+       [](BYTE* acl) {
+         SetWordAt(acl, 52 + 2, 56);
+         SetWordAt(acl, 4, 5);
+       }},
+      {"the first entry takes the second in as padding, the count lowered", 3,
+       [](BYTE* acl) {
+         SetWordAt(acl, 8 + 2, 44);
+         SetWordAt(acl, 4, 5);
+       }},
+      // Walked again from the first entry only: an append would walk on from the last entry
+      // reached, past an in-place change of sizes before it that it cannot see.
+      {"the first entry takes the second in as padding after the last was reached", 5,
+       [](BYTE* acl) { SetWordAt(acl, 8 + 2, 44); }, false},
+      {"its flags and mask changed in place", 3,
+       [](BYTE* acl) {
+         acl[88 + 1] = OBJECT_INHERIT_ACE;
+         acl[88 + 4] = 0x7f;
+       }},
+      {"an entry before it removed", 3, [](BYTE* acl) { RemoveInPlace(acl, 1); }},
+      {"an entry inserted before it", 3,
+       [](BYTE* acl) { InsertInPlace(acl, 0, Ace(ACCESS_DENIED_ACE_TYPE, 9, kSystem)); }},
+      {"an entry appended after the last one reached", 5,
+       [](BYTE* acl) { InsertInPlace(acl, 6, Ace(ACCESS_DENIED_ACE_TYPE, 9, kSystem)); }},
+      {"the buffer reused for a list of two entries", 3,
+       [](BYTE* acl) {
+         const Bytes other = Acl(
+             {Ace(ACCESS_ALLOWED_ACE_TYPE, 1, kSystem), Ace(ACCESS_DENIED_ACE_TYPE, 2, kAdmins)},
+             kSize);
+         std::memcpy(acl, other.data(), other.size());
+       }},
+      {"the buffer reused for a list of the same count and size", 3,
+       [](BYTE* acl) {
+         const Bytes system = Ace(ACCESS_ALLOWED_ACE_TYPE, 1, kSystem);
+         const Bytes other = Acl({system, system, system, system, system, system}, kSize);
+         std::memcpy(acl, other.data(), other.size());
+       }},
+      {"the buffer reused for a list whose second entry stands where the third stood", 3,
+       [](BYTE* acl) {
+         const Bytes system = Ace(ACCESS_ALLOWED_ACE_TYPE, 1, kSystem);
+         const Bytes other = Acl({Ace(ACCESS_ALLOWED_ACE_TYPE, 1, kAdmins, 44),
+                                  Ace(ACCESS_ALLOWED_ACE_TYPE, 3, DomainUser()),
+                                  Ace(ACCESS_DENIED_ACE_TYPE, 5, kAdmins), system, system, system},
+                                 kSize);
+         std::memcpy(acl, other.data(), other.size());
+       }},
+      {"DeleteAce before it", 3, [](BYTE* acl) { DeleteAce(reinterpret_cast<PACL>(acl), 1); }},
+      {"AddAce before it", 3,
+       [](BYTE* acl) {
+         Bytes entry = Ace(ACCESS_DENIED_ACE_TYPE, 9, DomainUser());
+         AddAce(reinterpret_cast<PACL>(acl), ACL_REVISION, 1, entry.data(),
+                static_cast<DWORD>(entry.size()));
+       }},
+      {"InitializeAcl and another list built in the buffer", 3,
+       [](BYTE* acl) {
+         auto* list = reinterpret_cast<PACL>(acl);
+         Bytes system = kSystem;
+         InitializeAcl(list, kSize, ACL_REVISION);
+         for (DWORD mask = 1; mask <= 6; ++mask)
+           AddAccessAllowedAce(list, ACL_REVISION, mask, system.data());
+       }},
+      // The first two entries become one of 44 bytes and one is appended: the count, the size
+      // and the entries at 52 and 88 stay as they were, but stand one index earlier.
+      {"another thread's edits that keep the count and the entries reached", 3,
+       [](BYTE* acl) {
+         std::thread other([acl] {
+           auto* list = reinterpret_cast<PACL>(acl);
+           Bytes padded = Ace(ACCESS_ALLOWED_ACE_TYPE, 1, kAdmins, 44), system = kSystem;
+           DeleteAce(list, 0);
+           DeleteAce(list, 0);
+           AddAce(list, ACL_REVISION, 0, padded.data(), static_cast<DWORD>(padded.size()));
+           AddAccessAllowedAce(list, ACL_REVISION, 7, system.data());
+         });
+         other.join();
+       }},
+  };
+  for (const auto& c : cases) {
+    for (const bool append : {false, true}) {
+      if (append && !c.then_append)
+        continue;
+      SCOPED_TRACE(::testing::Message() << c.name << (append ? ", then an entry appended" : ""));
+      alignas(4) BYTE buffer[kSize] = {};
+      auto* acl = reinterpret_cast<PACL>(buffer);
+      BuildSixEntries(acl, kSize);
+      void* ace = nullptr;
+      for (DWORD i = 0; i <= c.reached; ++i)
+        ASSERT_TRUE(GetAce(acl, i, &ace));
+      c.change(buffer);
+
+      const DWORD count = acl->AceCount;
+      if (append) {
+        // Where a walk over every entry ends, the new entry goes, when the list is whole.
+        const std::optional<size_t> end = OffsetFromTheFirstEntry(buffer, count);
+        if (!end || *end + 20 > kSize)
+          continue;
+        Bytes system = kSystem;
+        ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, 8, system.data()));
+        ASSERT_TRUE(GetAce(acl, count, &ace));
+        EXPECT_EQ(static_cast<BYTE*>(ace), buffer + *end);
+        EXPECT_EQ(static_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask, 8u);
+        continue;
+      }
+      auto expect_found = [&](DWORD i) {
+        void* found = &buffer;
+        const BOOL ok = GetAce(acl, i, &found);
+        if (i >= count) {
+          EXPECT_FALSE(ok) << "entry " << i;
+          return;
+        }
+        const std::optional<size_t> offset = OffsetFromTheFirstEntry(buffer, i);
+        ASSERT_TRUE(offset) << "entry " << i;
+        EXPECT_TRUE(ok) << "entry " << i;
+        EXPECT_EQ(static_cast<BYTE*>(found), buffer + *offset) << "entry " << i;
+      };
+      // On from the entry reached, then again from the first.
+      for (DWORD i = c.reached + 1; i <= count; ++i)
+        expect_found(i);
+      for (DWORD i = 0; i <= count; ++i)
+        expect_found(i);
+    }
+  }
 }
 
 TEST(DescriptorContract, AuditAndLabelEntriesCarryTheirFlags) {

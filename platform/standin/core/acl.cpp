@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/standin/core/acl_walk.h"
+
 namespace standin {
 
 namespace {
@@ -45,22 +47,6 @@ size_t CheckedAceSize(const BYTE* ace, size_t room) {
 
 bool AclRevisionValid(DWORD revision) {
   return revision >= MIN_ACL_REVISION && revision <= MAX_ACL_REVISION;
-}
-
-// Walks the first `count` entries as the ACL calls do, each entry whole inside the ACL's size;
-// returns the offset past them, or 0 when an entry leaves the ACL.
-size_t WalkEntries(const BYTE* acl, size_t count) {
-  const size_t size = ReadAt<WORD>(acl, offsetof(ACL, AclSize));
-  size_t offset = sizeof(ACL);
-  for (size_t i = 0; i < count; ++i) {
-    if (size - std::min(size, offset) < sizeof(ACE_HEADER))
-      return 0;
-    const size_t entry = ReadAt<WORD>(acl, offset + offsetof(ACE_HEADER, AceSize));
-    if (entry < sizeof(ACE_HEADER) || entry > size - offset)
-      return 0;
-    offset += entry;
-  }
-  return offset;
 }
 
 void SetCount(BYTE* acl, WORD count) {
@@ -114,13 +100,6 @@ bool IsObjectAceType(BYTE type) {
 const BYTE* AceView::sid() const {
   const size_t offset = SidOffset(ace_, size());
   return offset ? ace_ + offset : nullptr;
-}
-
-size_t AclView::OffsetOf(size_t index) const {
-  size_t offset = sizeof(ACL);
-  for (size_t i = 0; i < index; ++i)
-    offset += AceView(acl_ + offset).size();
-  return offset;
 }
 
 AclBuilder::AclBuilder(BYTE revision) : bytes_(sizeof(ACL), 0) {
@@ -223,6 +202,7 @@ DWORD CreateAcl(void* acl, DWORD length, DWORD revision) {
   std::memset(b, 0, sizeof(ACL));
   b[offsetof(ACL, AclRevision)] = static_cast<BYTE>(revision);
   WriteAt<WORD>(b, offsetof(ACL, AclSize), static_cast<WORD>(length & ~3u));
+  ForgetAclWalks();
   return ERROR_SUCCESS;
 }
 
@@ -242,16 +222,19 @@ DWORD AddKnownAce(void* acl, DWORD revision, BYTE type, DWORD flags, DWORD mask,
     return ERROR_INVALID_PARAMETER;
   const size_t size = view.size();
   // One walk to the first free byte, as the platform makes it; IsValidAcl checks more.
-  const size_t free = WalkEntries(b, view.count());
+  const WORD count = view.count();
+  const AclPlace end = WalkToEntry(b, count);
+  const size_t free = end.offset;
   if (free == 0)
     return ERROR_INVALID_ACL;
   const auto* sid_bytes = static_cast<const BYTE*>(sid);
   const size_t entry = kPlainSidOffset + SidLengthAt(sid_bytes);
-  if (free + entry > size || view.count() == kMaxAceCount)
+  if (free + entry > size || count == kMaxAceCount)
     return ERROR_ALLOTTED_SPACE_EXCEEDED;
   WriteAce(b + free, type, static_cast<BYTE>(flags), mask, sid_bytes);
-  SetCount(b, static_cast<WORD>(view.count() + 1));
+  SetCount(b, static_cast<WORD>(count + 1));
   RaiseRevision(b, revision);
+  RememberEditedAcl(b, count, free, end.previous);
   return ERROR_SUCCESS;
 }
 
@@ -261,27 +244,43 @@ DWORD InsertAces(void* acl, DWORD revision, DWORD start_index, const void* entri
   auto* b = static_cast<BYTE*>(acl);
   const AclView view(b);
   const size_t size = view.size();
+  const WORD count = view.count();
   // Any entry revision is taken; the ACL's own must be one the platform knows.
-  const size_t free = AclRevisionValid(view.revision()) ? WalkEntries(b, view.count()) : 0;
+  if (!AclRevisionValid(view.revision()))
+    return ERROR_INVALID_PARAMETER;
+  // To the insertion point, then on to the first free byte.
+  const size_t index = std::min<size_t>(start_index, count);
+  const AclPlace place = WalkToEntry(b, index);
+  const AclPlace end = index == count || place.offset == 0 ? place : WalkToEntry(b, count);
+  const size_t free = end.offset;
   if (free == 0)
     return ERROR_INVALID_PARAMETER;
   // The entries to insert come from the caller: each must be whole and well formed.
   const auto* list = static_cast<const BYTE*>(entries);
   size_t added = 0;
+  size_t last_added = 0;
+  size_t before_last_added = 0;
   for (size_t offset = 0; offset < length; ++added) {
     const size_t entry = CheckedAceSize(list + offset, length - offset);
     if (entry == 0)
       return ERROR_INVALID_PARAMETER;
+    before_last_added = last_added;
+    last_added = offset;
     offset += entry;
   }
-  const WORD count = view.count();
   if (free + length > size || count + added > kMaxAceCount)
     return ERROR_INSUFFICIENT_BUFFER;
-  const size_t at = start_index >= count ? free : view.OffsetOf(start_index);
+  const size_t at = place.offset;
   std::memmove(b + at + length, b + at, free - at);
   std::memcpy(b + at, list, length);
   SetCount(b, static_cast<WORD>(count + added));
   RaiseRevision(b, revision);
+  // The last entry inserted, and the one before it.
+  if (added == 0)
+    RememberEditedAcl(b, 0, 0, 0);
+  else
+    RememberEditedAcl(b, index + added - 1, at + last_added,
+                      added > 1 ? at + before_last_added : place.previous);
   return ERROR_SUCCESS;
 }
 
@@ -293,7 +292,7 @@ DWORD FindAce(void* acl, DWORD index, void** ace) {
   if (!AclRevisionValid(view.revision()) || index >= view.count())
     return ERROR_INVALID_PARAMETER;
   // Only a walk to the entry, as the platform makes it; an entry that leaves the ACL ends it.
-  const size_t offset = WalkEntries(b, index);
+  const size_t offset = WalkToEntry(b, index).offset;
   if (offset == 0 || offset + sizeof(ACE_HEADER) > view.size())
     return ERROR_INVALID_PARAMETER;
   *ace = b + offset;
@@ -305,15 +304,23 @@ DWORD RemoveAce(void* acl, DWORD index) {
     return ERROR_INVALID_PARAMETER;
   auto* b = static_cast<BYTE*>(acl);
   const AclView view(b);
-  if (!AclRevisionValid(view.revision()) || index >= view.count())
+  const WORD count = view.count();
+  if (!AclRevisionValid(view.revision()) || index >= count)
     return ERROR_INVALID_PARAMETER;
-  const size_t free = WalkEntries(b, view.count());
-  if (free == 0)
+  // To the entry, then on to the first free byte: every entry must lie inside the ACL.
+  const AclPlace place = WalkToEntry(b, index);
+  const AclPlace end = place.offset ? WalkToEntry(b, count) : AclPlace{};
+  if (end.offset == 0)
     return ERROR_INVALID_PARAMETER;
-  const size_t at = view.OffsetOf(index);
+  const size_t at = place.offset;
   const size_t size = AceView(b + at).size();
-  std::memmove(b + at, b + at + size, free - at - size);
-  SetCount(b, static_cast<WORD>(view.count() - 1));
+  std::memmove(b + at, b + at + size, end.offset - at - size);
+  SetCount(b, static_cast<WORD>(count - 1));
+  // The entry after the removed one now stands at its place; else the one before is the last.
+  if (index + 1 < count)
+    RememberEditedAcl(b, index, at, place.previous);
+  else
+    RememberEditedAcl(b, index - 1, place.previous, 0);
   return ERROR_SUCCESS;
 }
 
@@ -322,7 +329,7 @@ bool FirstFreeByte(void* acl, void** free) {
     return false;
   auto* b = static_cast<BYTE*>(acl);
   const AclView view(b);
-  const size_t offset = WalkEntries(b, view.count());
+  const size_t offset = WalkToEntry(b, view.count()).offset;
   if (offset == 0)
     return false;
   *free = offset < view.size() ? b + offset : nullptr;
@@ -335,7 +342,7 @@ DWORD DescribeAcl(const void* acl, BYTE& revision, AclSizeFacts& size) {
   const AclView view(acl);
   if (!AclRevisionValid(view.revision()))
     return ERROR_INVALID_PARAMETER;
-  const size_t in_use = WalkEntries(view.data(), view.count());
+  const size_t in_use = WalkToEntry(view.data(), view.count()).offset;
   if (in_use == 0)
     return ERROR_INVALID_PARAMETER;
   revision = view.revision();

@@ -83,8 +83,6 @@ class AclView {
   WORD count() const { return ReadAt<WORD>(acl_, offsetof(ACL, AceCount)); }
   Iterator begin() const { return Iterator(acl_ + sizeof(ACL), count()); }
   Iterator end() const { return Iterator(nullptr, 0); }
-  // The offset of the entry at `index`, or of the first free byte for `index` == count().
-  size_t OffsetOf(size_t index) const;
 
  private:
   const BYTE* acl_;

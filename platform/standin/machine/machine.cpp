@@ -6,6 +6,7 @@
 #include <new>
 #include <unistd.h>
 
+#include "platform/standin/core/acl_walk.h"
 #include "platform/standin/core/text.h"
 #include "platform/standin/machine/messages.h"
 #include "platform/standin/profile/faultable_calls.h"
@@ -198,6 +199,8 @@ void* Machine::Allocate(BufferKind kind, size_t bytes) {
   void* buffer = std::calloc(1, bytes ? bytes : 1);
   if (!buffer)
     return nullptr;
+  // The buffer may stand where an ACL that a thread walked stood.
+  ForgetAclWalks();
   std::lock_guard lock(mutex_);
   buffers_.emplace(buffer, kind);
   return buffer;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "platform/standin/core/acl_walk.h"
 #include "platform/standin/core/layout.h"
 #include "platform/standin/core/security_descriptor.h"
 #include "platform/standin/win32/api_support.h"
@@ -46,6 +47,7 @@ BOOL EditCall(const char* name, PSECURITY_DESCRIPTOR descriptor, Edit edit) {
     if (const DWORD status = CheckEditable(descriptor))
       return status;
     edit(*static_cast<SECURITY_DESCRIPTOR*>(descriptor));
+    ForgetAclWalks();
     return ERROR_SUCCESS;
   });
 }
@@ -140,6 +142,7 @@ BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD 
       return ERROR_UNKNOWN_REVISION;
     std::memset(descriptor, 0, sizeof(SECURITY_DESCRIPTOR));
     static_cast<SECURITY_DESCRIPTOR*>(descriptor)->Revision = SECURITY_DESCRIPTOR_REVISION;
+    ForgetAclWalks();
     return ERROR_SUCCESS;
   });
 }
@@ -180,6 +183,7 @@ BOOL WINAPI SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR descriptor,
     const auto control = static_cast<SECURITY_DESCRIPTOR_CONTROL>(
         (DescriptorControl(descriptor) & ~mask) | (bits & mask));
     WriteAt(descriptor, offsetof(SECURITY_DESCRIPTOR_RELATIVE, Control), control);
+    ForgetAclWalks();
     return ERROR_SUCCESS;
   });
 }
@@ -266,6 +270,7 @@ BOOL WINAPI MakeSelfRelativeSD(PSECURITY_DESCRIPTOR absolute,
     if (!self_relative)
       return ERROR_INVALID_PARAMETER;
     WriteSelfRelative(parts, self_relative);
+    ForgetAclWalks();
     return ERROR_SUCCESS;
   });
 }
@@ -326,6 +331,7 @@ BOOL WINAPI MakeAbsoluteSD(PSECURITY_DESCRIPTOR self_relative,
     place(parts.dacl, dacl, need_dacl, out.Dacl);
     place(parts.sacl, sacl, need_sacl, out.Sacl);
     std::memcpy(absolute, &out, sizeof(out));
+    ForgetAclWalks();
     return ERROR_SUCCESS;
   });
 }

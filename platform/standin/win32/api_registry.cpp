@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/standin/core/acl_walk.h"
 #include "platform/standin/core/text.h"
 #include "platform/standin/object_security/object_security.h"
 #include "platform/standin/registry/key_paths.h"
@@ -64,8 +65,10 @@ LSTATUS CopyValue(DWORD type,
   const DWORD size = static_cast<DWORD>(bytes.size());
   if (room < size)
     return ERROR_MORE_DATA;
-  if (size)
+  if (size) {
     std::memcpy(data, bytes.data(), size);
+    ForgetAclWalks();  // a value may hold a descriptor
+  }
   if (IsString(type) && size >= unit && room - size >= unit &&
       std::any_of(data + size - unit, data + size, [](BYTE b) { return b != 0; }))
     std::memset(data + size, 0, unit);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/standin/core/acl_walk.h"
 namespace standin {
 
 DWORD ReadCallerDescriptor(PSECURITY_DESCRIPTOR descriptor, OwnedDescriptor& out) {
@@ -22,6 +23,7 @@ DWORD CopyOut(const OwnedDescriptor& sd, void* buffer, DWORD room, DWORD& size) 
   if (!buffer)
     return ERROR_NOACCESS;
   std::memcpy(buffer, bytes.data(), bytes.size());
+  ForgetAclWalks();
   return ERROR_SUCCESS;
 }
 

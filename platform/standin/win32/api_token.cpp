@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "platform/standin/core/ace_list.h"
+#include "platform/standin/core/acl_walk.h"
 #include "platform/standin/identity/token_information.h"
 #include "platform/standin/win32/api_support.h"
 #include "platform/standin/win32/handles.h"
@@ -117,8 +118,13 @@ BOOL WINAPI GetTokenInformation(HANDLE token,
     const DWORD needed = info_class == TokenSource ? TOKEN_QUERY_SOURCE : TOKEN_QUERY;
     if (const DWORD error = FindToken(machine, token, needed, handle))
       return error;
-    if (info_class != TokenLinkedToken)
-      return WriteTokenInformation(*handle->token, info_class, info, length, *return_length);
+    if (info_class != TokenLinkedToken) {
+      const DWORD status =
+          WriteTokenInformation(*handle->token, info_class, info, length, *return_length);
+      if (status == ERROR_SUCCESS && info_class == TokenDefaultDacl)
+        ForgetAclWalks();  // an ACL went into the caller's buffer
+      return status;
+    }
     // The other half of a linked logon, as a new handle the caller closes.
     auto linked = LinkedTokenOf(*handle->token);
     if (!linked)

@@ -1,0 +1,138 @@
+#include "platform/standin/core/acl_walk.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+
+#include "platform/standin/core/layout.h"
+
+namespace standin {
+
+namespace {
+
+// Moves on with every platform write to an ACL or a descriptor: a thread's memory of a walk
+// holds only while it has not moved.
+std::atomic<std::uint64_t> g_acl_writes{0};
+
+// An entry a walk reached: its index, its offset (0: none) and its type and size then. The
+// flags are left out: callers set an entry's flags in place, and a walk never reads them.
+struct Mark {
+  WORD index = 0;
+  WORD offset = 0;
+  DWORD type_and_size = 0;
+};
+
+// Where this thread's last ACL call left a list: the entry it reached, and the one before.
+struct WalkMemory {
+  const BYTE* acl = nullptr;
+  std::uint64_t writes = 0;
+  WORD size = 0;
+  WORD count = 0;
+  Mark reached;
+  Mark before;
+};
+
+thread_local WalkMemory t_memory;
+
+WORD AclSizeOf(const BYTE* acl) {
+  return ReadAt<WORD>(acl, offsetof(ACL, AclSize));
+}
+
+WORD AceCountOf(const BYTE* acl) {
+  return ReadAt<WORD>(acl, offsetof(ACL, AceCount));
+}
+
+// An entry's header without its flags byte: its type and its size, read at once.
+DWORD TypeAndSizeAt(const BYTE* acl, size_t offset) {
+  constexpr DWORD kFlags = DWORD{0xFF} << (8 * offsetof(ACE_HEADER, AceFlags));
+  return ReadAt<DWORD>(acl, offset) & ~kFlags;
+}
+
+Mark MarkAt(const BYTE* acl, size_t index, size_t offset) {
+  if (!offset)
+    return {};
+  return {static_cast<WORD>(index), static_cast<WORD>(offset), TypeAndSizeAt(acl, offset)};
+}
+
+// True while `memory` still describes `acl`. Both remembered entries lie inside the ACL's
+// size, which has not changed, so the checks read only bytes of the ACL.
+bool Describes(const WalkMemory& memory,
+               const BYTE* acl,
+               std::uint64_t writes,
+               WORD size,
+               WORD count) {
+  return memory.acl == acl && memory.writes == writes && memory.size == size &&
+         memory.count == count &&
+         (!memory.reached.offset ||
+          TypeAndSizeAt(acl, memory.reached.offset) == memory.reached.type_and_size) &&
+         (!memory.before.offset ||
+          TypeAndSizeAt(acl, memory.before.offset) == memory.before.type_and_size);
+}
+
+}  // namespace
+
+AclPlace WalkToEntry(const BYTE* acl, size_t index) {
+  WalkMemory& memory = t_memory;
+  const std::uint64_t writes = g_acl_writes.load(std::memory_order_relaxed);
+  const WORD size = AclSizeOf(acl);
+  const WORD count = AceCountOf(acl);
+
+  // On from the entry the last call reached, or the one before it, when they come no later
+  // than `index`; else from the first entry.
+  size_t from = 0;
+  size_t offset = sizeof(ACL);
+  size_t previous = 0;
+  if (Describes(memory, acl, writes, size, count)) {
+    if (memory.reached.offset && memory.reached.index <= index) {
+      from = memory.reached.index;
+      offset = memory.reached.offset;
+      previous = memory.before.offset;
+    } else if (memory.before.offset && memory.before.index <= index) {
+      from = memory.before.index;
+      offset = memory.before.offset;
+    }
+  } else {
+    memory = {acl, writes, size, count, {}, {}};
+  }
+  size_t before_previous = 0;
+  for (size_t i = from; i < index; ++i) {
+    if (size - std::min<size_t>(size, offset) < sizeof(ACE_HEADER))
+      return {};
+    const size_t entry = ReadAt<WORD>(acl, offset + offsetof(ACE_HEADER, AceSize));
+    if (entry < sizeof(ACE_HEADER) || entry > size - offset)
+      return {};
+    before_previous = previous;
+    previous = offset;
+    offset += entry;
+  }
+
+  // Only what this walk passed is remembered: an entry further on may have moved since.
+  Mark reached;
+  Mark before;
+  if (index < count && offset + sizeof(ACE_HEADER) <= size) {
+    reached = MarkAt(acl, index, offset);
+    before = MarkAt(acl, index - 1, previous);
+  } else if (index == count && previous) {
+    reached = MarkAt(acl, index - 1, previous);
+    before = MarkAt(acl, index - 2, before_previous);
+  }
+  memory.reached = reached;
+  memory.before = before;
+  return {offset, previous};
+}
+
+void ForgetAclWalks() {
+  g_acl_writes.fetch_add(1, std::memory_order_relaxed);
+}
+
+void RememberEditedAcl(const BYTE* acl, size_t index, size_t offset, size_t previous) {
+  const std::uint64_t writes = g_acl_writes.fetch_add(1, std::memory_order_relaxed) + 1;
+  const WORD count = AceCountOf(acl);
+  t_memory = {acl, writes, AclSizeOf(acl), count, {}, {}};
+  if (offset && index < count) {
+    t_memory.reached = MarkAt(acl, index, offset);
+    t_memory.before = MarkAt(acl, index - 1, previous);
+  }
+}
+
+}  // namespace standin
