@@ -18,7 +18,8 @@
 namespace standin {
 
 // Where a walk arrived: the offset of the entry sought (of the first free byte when it sought
-// the entry after the last), and that of the entry before it, 0 when there is none.
+// the entry after the last), and that of the entry before it, 0 when there is none or when the
+// walk went on from a remembered entry without passing it (then nothing is remembered of it).
 struct AclPlace {
   size_t offset = 0;
   size_t previous = 0;
