@@ -69,9 +69,9 @@ bool Describes(const WalkMemory& memory,
           TypeAndSizeAt(acl, memory.before.offset) == memory.before.type_and_size);
 }
 
-}  // namespace
-
-AclPlace WalkToEntry(const BYTE* acl, size_t index) {
+// Any walk: on from a remembered entry at or before `index` while the memory holds, else from
+// the first entry.
+AclPlace WalkFromMemoryOrStart(const BYTE* acl, size_t index) {
   WalkMemory& memory = t_memory;
   const std::uint64_t writes = g_acl_writes.load(std::memory_order_relaxed);
   const WORD size = AclSizeOf(acl);
@@ -119,6 +119,40 @@ AclPlace WalkToEntry(const BYTE* acl, size_t index) {
   memory.reached = reached;
   memory.before = before;
   return {offset, previous};
+}
+
+}  // namespace
+
+AclPlace WalkToEntry(const BYTE* acl, size_t index) {
+  // The common case first, a caller walking or appending in order: the entry the last call
+  // reached, or the one after it, while the memory holds.
+  WalkMemory& memory = t_memory;
+  const Mark reached = memory.reached;
+  if (memory.acl != acl || !reached.offset || index - reached.index > 1 ||
+      memory.writes != g_acl_writes.load(std::memory_order_relaxed) ||
+      memory.size != AclSizeOf(acl) || memory.count != AceCountOf(acl) ||
+      TypeAndSizeAt(acl, reached.offset) != reached.type_and_size ||
+      (memory.before.offset &&
+       TypeAndSizeAt(acl, memory.before.offset) != memory.before.type_and_size))
+    return WalkFromMemoryOrStart(acl, index);
+  if (index == reached.index)
+    return {reached.offset, memory.before.offset};
+  const size_t size = memory.size;
+  const size_t entry = ReadAt<WORD>(acl, reached.offset + offsetof(ACE_HEADER, AceSize));
+  if (entry < sizeof(ACE_HEADER) || entry > size - reached.offset)
+    return {};
+  const size_t offset = reached.offset + entry;
+  if (index < memory.count) {
+    if (offset + sizeof(ACE_HEADER) <= size) {
+      memory.before = reached;
+      memory.reached = MarkAt(acl, index, offset);
+    } else {
+      memory.reached = {};
+      memory.before = {};
+    }
+  }
+  // At the first free byte the memory stays as it was: the last entry and the one before.
+  return {offset, reached.offset};
 }
 
 void ForgetAclWalks() {
