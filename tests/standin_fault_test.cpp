@@ -204,6 +204,33 @@ DWORD ProbeDuplicateTokenEx() {
   return 0;
 }
 
+// Calls that read only the caller's memory, counted on a path of their own.
+DWORD ProbeGetAce() {
+  BYTE buffer[64];
+  auto* acl = reinterpret_cast<PACL>(buffer);
+  BYTE everyone[12] = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+  EXPECT_TRUE(InitializeAcl(acl, sizeof buffer, ACL_REVISION));
+  EXPECT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ, everyone));
+  void* ace = reinterpret_cast<void*>(0x1234);
+  if (!GetAce(acl, 0, &ace)) {
+    EXPECT_EQ(ace, reinterpret_cast<void*>(0x1234));
+    return GetLastError();
+  }
+  EXPECT_EQ(ace, buffer + sizeof(ACL));
+  return 0;
+}
+
+DWORD ProbeGetSecurityDescriptorOwner() {
+  SECURITY_DESCRIPTOR sd;
+  EXPECT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+  PSID owner = reinterpret_cast<PSID>(0x1234);
+  BOOL defaulted = TRUE;
+  if (!GetSecurityDescriptorOwner(&sd, &owner, &defaulted))
+    return GetLastError();
+  EXPECT_EQ(owner, nullptr);
+  return 0;
+}
+
 struct Case {
   const char* call;
   Probe probe;
@@ -223,6 +250,8 @@ const Case kCases[] = {
     {"MakeAbsoluteSD", ProbeMakeAbsoluteSD},
     {"CreateWellKnownSid", ProbeCreateWellKnownSid},
     {"DuplicateTokenEx", ProbeDuplicateTokenEx},
+    {"GetAce", ProbeGetAce},
+    {"GetSecurityDescriptorOwner", ProbeGetSecurityDescriptorOwner},
 };
 
 TEST_F(standin_fault, SkipAndTimesPickTheFailingCalls) {
@@ -287,6 +316,16 @@ TEST_F(standin_fault, CountsStartAgainWithEachMachine) {
   InstallFaults(R"([{"call": "ImpersonateSelf", "error": 1346, "skip": 1}])");
   EXPECT_EQ(standin::CallCount("ImpersonateSelf"), 0u);
   EXPECT_EQ(ProbeImpersonateSelf(), 0u);
+  // A machine without faults counts each thread's calls on their own; the next machine's
+  // faults apply from its first call.
+  InstallFaults("[]");
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(ProbeGetAce(), 0u);
+  EXPECT_EQ(standin::CallCount("GetAce"), 3u);
+  InstallFaults(R"([{"call": "GetAce", "error": 87, "times": 1}])");
+  EXPECT_EQ(standin::CallCount("GetAce"), 0u);
+  EXPECT_EQ(ProbeGetAce(), 87u);
+  EXPECT_EQ(ProbeGetAce(), 0u);
 }
 
 TEST_F(standin_fault, ReleaseCallsCanFailToo) {

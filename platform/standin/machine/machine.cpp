@@ -21,13 +21,13 @@ std::atomic<AllocationGate> g_allocation_gate{nullptr};
 
 std::mutex g_current_mutex;
 std::shared_ptr<Machine> g_current;
-// Counts installations, so that a thread knows when the machine it keeps is no longer current.
-std::atomic<std::uint64_t> g_installations{0};
 
-// The machine a thread last called, and the installation it belongs to.
+// The machine a thread last called, and the installation it belongs to. The thread's call
+// record points into it, so it is forgotten with it.
 struct ThreadMachine {
   std::uint64_t installation = ~std::uint64_t{0};
   std::shared_ptr<Machine> machine;
+  ~ThreadMachine() { t_call_record = {}; }
 };
 thread_local ThreadMachine t_machine;
 
@@ -62,35 +62,6 @@ CallId Intern(std::string_view name) {
   return it->second;
 }
 
-// The number of a name whose text lives as long as the process (a platform call's own name),
-// found by the text's address without a lock once it has been seen.
-CallId CallIdOfStaticName(std::string_view name) {
-  size_t slot = SlotOf(name.data());
-  for (size_t i = 0; i < kNameSlots; ++i, slot = (slot + 1) % kNameSlots) {
-    const char* key = g_name_keys[slot].load(std::memory_order_acquire);
-    if (key == nullptr)
-      break;
-    if (key == name.data() && g_name_lengths[slot].load(std::memory_order_relaxed) == name.size())
-      return g_name_ids[slot];
-  }
-  const CallId id = Intern(name);
-  std::lock_guard lock(g_names_mutex);
-  // Remember this address; a full table only costs the slow path again.
-  slot = SlotOf(name.data());
-  for (size_t i = 0; i < kNameSlots; ++i, slot = (slot + 1) % kNameSlots) {
-    const char* key = g_name_keys[slot].load(std::memory_order_relaxed);
-    if (key == name.data() && g_name_lengths[slot].load(std::memory_order_relaxed) == name.size())
-      break;
-    if (key == nullptr) {
-      g_name_ids[slot] = id;
-      g_name_lengths[slot].store(name.size(), std::memory_order_relaxed);
-      g_name_keys[slot].store(name.data(), std::memory_order_release);
-      break;
-    }
-  }
-  return id;
-}
-
 std::shared_ptr<Machine> LoadDefaultMachine() {
   const char* profile = std::getenv("VORTISS_MACHINE");
   try {
@@ -111,6 +82,44 @@ std::shared_ptr<Machine> LoadDefaultMachine() {
 }
 
 }  // namespace
+
+// The number of a name whose text lives as long as the process (a platform call's own name),
+// found by the text's address without a lock once it has been seen.
+namespace {
+
+// The slow path of the lookup below: the name's first call from this address.
+[[gnu::noinline]] CallId InternStaticName(std::string_view name) {
+  const CallId id = Intern(name);
+  std::lock_guard lock(g_names_mutex);
+  // Remember this address; a full table only costs the slow path again.
+  size_t slot = SlotOf(name.data());
+  for (size_t i = 0; i < kNameSlots; ++i, slot = (slot + 1) % kNameSlots) {
+    const char* key = g_name_keys[slot].load(std::memory_order_relaxed);
+    if (key == name.data() && g_name_lengths[slot].load(std::memory_order_relaxed) == name.size())
+      break;
+    if (key == nullptr) {
+      g_name_ids[slot] = id;
+      g_name_lengths[slot].store(name.size(), std::memory_order_relaxed);
+      g_name_keys[slot].store(name.data(), std::memory_order_release);
+      break;
+    }
+  }
+  return id;
+}
+
+}  // namespace
+
+CallId CallIdOfStaticName(std::string_view name) {
+  size_t slot = SlotOf(name.data());
+  for (size_t i = 0; i < kNameSlots; ++i, slot = (slot + 1) % kNameSlots) {
+    const char* key = g_name_keys[slot].load(std::memory_order_acquire);
+    if (key == nullptr)
+      break;
+    if (key == name.data() && g_name_lengths[slot].load(std::memory_order_relaxed) == name.size())
+      return g_name_ids[slot];
+  }
+  return InternStaticName(name);
+}
 
 CallId CallIdOf(std::string_view name) {
   return Intern(name);
@@ -168,8 +177,12 @@ bool Machine::EnterCall(std::string_view name, DWORD& fault) {
   const CallId id = CallIdOfStaticName(name);
   if (faults_.empty()) {
     // Only this thread writes its block: no read-modify-write is needed.
-    std::atomic<unsigned>& count = ThreadCallCounts().counts[id];
-    count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    std::atomic<unsigned>* counts = ThreadCallCounts().counts.data();
+    counts[id].store(counts[id].load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    // The next call of this thread counts here without asking for its machine again, while
+    // this is the machine the thread keeps.
+    if (t_machine.machine.get() == this)
+      t_call_record = {t_machine.installation, this, counts, name.data(), id};
     return false;
   }
   const unsigned n = shared_calls_.counts[id].fetch_add(1, std::memory_order_relaxed) + 1;
@@ -284,7 +297,7 @@ Machine& MachineForCall() {
   // keeps serves while it is still the installed one.
   if (t_machine.machine &&
       (t_platform_call_depth > 1 ||
-       t_machine.installation == g_installations.load(std::memory_order_acquire)))
+       t_machine.installation == g_machine_installations.load(std::memory_order_acquire)))
     return *t_machine.machine;
   CurrentMachine();
   return *t_machine.machine;
@@ -292,14 +305,16 @@ Machine& MachineForCall() {
 
 std::shared_ptr<Machine> CurrentMachine() {
   // The common path: the thread's machine is still the installed one.
-  if (t_machine.installation == g_installations.load(std::memory_order_acquire))
+  if (t_machine.installation == g_machine_installations.load(std::memory_order_acquire))
     return t_machine.machine;
   std::shared_ptr<Machine> previous;  // released outside the lock
   std::lock_guard lock(g_current_mutex);
   if (!g_current)
     g_current = LoadDefaultMachine();
   previous = std::move(t_machine.machine);
-  t_machine = {g_installations.load(std::memory_order_relaxed), g_current};
+  t_call_record = {};
+  t_machine.installation = g_machine_installations.load(std::memory_order_relaxed);
+  t_machine.machine = g_current;
   return g_current;
 }
 
@@ -307,14 +322,14 @@ void InstallMachine(const MachineDescription& description) {
   auto machine = std::make_shared<Machine>(description);
   std::lock_guard lock(g_current_mutex);
   std::swap(g_current, machine);
-  g_installations.fetch_add(1, std::memory_order_release);
+  g_machine_installations.fetch_add(1, std::memory_order_release);
 }
 
 void UninstallMachine() {
   std::shared_ptr<Machine> previous;
   std::lock_guard lock(g_current_mutex);
   std::swap(g_current, previous);
-  g_installations.fetch_add(1, std::memory_order_release);
+  g_machine_installations.fetch_add(1, std::memory_order_release);
 }
 
 LiveResources LiveResourcesNow() {

@@ -41,6 +41,9 @@ using CallId = std::uint16_t;
 // Room for the names of every platform function; a name past it is counted under 0.
 inline constexpr size_t kMaxCallNames = 512;
 CallId CallIdOf(std::string_view name);
+// The same for a name whose text lives as long as the process (a platform call's own name),
+// found by the text's address without a lock once it has been seen.
+CallId CallIdOfStaticName(std::string_view name);
 
 // Anything a HANDLE can stand for.
 struct HandleObject {
@@ -168,6 +171,41 @@ class PlatformCallScope {
 };
 inline bool InPlatformCall() {
   return t_platform_call_depth > 0;
+}
+
+// Counts installations of a machine, so that a thread knows when the machine it keeps is no
+// longer current.
+inline std::atomic<std::uint64_t> g_machine_installations{0};
+
+// Where the calling thread's next platform call starts without finding its machine again: the
+// machine the thread keeps, the installation it belongs to and, when that machine injects no
+// faults, the thread's block of call counts in it. Null counts: the call takes the long way.
+struct ThreadCallRecord {
+  std::uint64_t installation = ~std::uint64_t{0};
+  Machine* machine = nullptr;
+  std::atomic<unsigned>* counts = nullptr;
+  // The name of the thread's last call by the address of its text, and its number: a caller
+  // calling one function in a loop finds its number without a lookup.
+  const char* last_name = nullptr;
+  CallId last_id = 0;
+};
+inline thread_local ThreadCallRecord t_call_record;
+
+// Counts a call of `name` (a text of static storage) in the thread's block when the record
+// allows it; false when the call must take the long way (another machine, faults to inject).
+inline bool CountCallQuickly(std::string_view name) {
+  ThreadCallRecord& record = t_call_record;
+  if (!record.counts ||
+      (!InPlatformCall() &&
+       record.installation != g_machine_installations.load(std::memory_order_acquire))) [[unlikely]]
+    return false;
+  if (record.last_name != name.data()) [[unlikely]] {
+    record.last_id = CallIdOfStaticName(name);
+    record.last_name = name.data();
+  }
+  std::atomic<unsigned>& count = record.counts[record.last_id];
+  count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  return true;
 }
 
 }  // namespace standin

@@ -48,7 +48,7 @@ BOOL WINAPI AddAce(PACL acl, DWORD revision, DWORD start_index, LPVOID entries, 
 }
 
 BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace) {
-  return BoolCall("GetAce", [&](Machine&) { return FindAce(acl, index, ace); });
+  return MemoryCall("GetAce", [&] { return FindAce(acl, index, ace); });
 }
 
 BOOL WINAPI AddAuditAccessAce(PACL acl,

@@ -60,7 +60,7 @@ BOOL ReadCall(const char* name,
               DescriptorPart part,
               bool outputs,
               Read read) {
-  return BoolCall(name, [&](Machine&) -> DWORD {
+  return MemoryCall(name, [&]() -> DWORD {
     if (!outputs)
       return ERROR_INVALID_PARAMETER;
     DescriptorParts parts;

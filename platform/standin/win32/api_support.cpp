@@ -3,7 +3,17 @@
 #include <cstring>
 
 #include "platform/standin/core/acl_walk.h"
+
 namespace standin {
+
+CallContext EnterCallTheLongWay(std::string_view name) {
+  PlatformCallScope scope;
+  Machine& machine = MachineForCall();
+  DWORD error = ERROR_SUCCESS;
+  if (machine.EnterCall(name, error))
+    return {{}, &machine, error};
+  return {{}, &machine, std::nullopt};
+}
 
 DWORD ReadCallerDescriptor(PSECURITY_DESCRIPTOR descriptor, OwnedDescriptor& out) {
   if (!descriptor)

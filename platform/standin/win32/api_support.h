@@ -18,13 +18,14 @@ struct CallContext {
 };
 
 // Every platform call starts here: the machine, and the error to fail with when a fault applies.
+CallContext EnterCallTheLongWay(std::string_view name);
+
+// The common case without a lock or a lookup: the thread's machine, still the installed one
+// (or kept by an outer call), injects no faults, and the call is counted in the thread's block.
 inline CallContext EnterCall(std::string_view name) {
-  PlatformCallScope scope;
-  Machine& machine = MachineForCall();
-  DWORD error = ERROR_SUCCESS;
-  if (machine.EnterCall(name, error))
-    return {{}, &machine, error};
-  return {{}, &machine, std::nullopt};
+  if (CountCallQuickly(name))
+    return {{}, t_call_record.machine, std::nullopt};
+  return EnterCallTheLongWay(name);
 }
 
 inline BOOL FailWith(DWORD error) {
@@ -45,6 +46,17 @@ BOOL BoolCall(std::string_view name, Body&& body) {
   if (call.fault)
     return FailWith(*call.fault);
   return Result(body(*call.machine));
+}
+
+// A BOOL call whose body reads and writes only the caller's memory: it needs no machine, makes
+// no other platform call and allocates nothing, so in the common case it is only counted.
+template <typename Body>
+BOOL MemoryCall(std::string_view name, Body&& body) {
+  if (!CountCallQuickly(name)) [[unlikely]] {
+    if (const std::optional<DWORD> fault = EnterCallTheLongWay(name).fault)
+      return FailWith(*fault);
+  }
+  return Result(body());
 }
 
 // A call that returns a handle: `body(machine, handle)` gives the code, and a fault or any code
