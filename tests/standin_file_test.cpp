@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -568,18 +569,26 @@ TEST_F(standin_file_host, NamesReachTheirOwnEntry) {
     EXPECT_EQ(GetFileAttributesW(c.path.c_str()), c.attributes);
     EXPECT_EQ(GetLastError(), c.error ? c.error : kSentinelError);
   }
-  // A listing gives each name as it is, and none that Windows cannot spell.
-  std::vector<std::wstring> names;
+  // A listing gives each name as it is, and none that Windows cannot spell; a symbolic link is
+  // a reparse point with what it leads to, and one that leads nowhere is not listed.
+  ASSERT_EQ(::symlink("d\xff", (tree_.root() / "h/link").c_str()), 0);
+  ASSERT_EQ(::symlink("missing", (tree_.root() / "h/nowhere").c_str()), 0);
+  std::map<std::wstring, DWORD> listed;
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((base_ + L"*").c_str(), &data);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   do
-    names.emplace_back(data.cFileName);
+    listed[data.cFileName] = data.dwFileAttributes;
   while (FindNextFileW(find, &data));
   FindClose(find);
-  for (const wchar_t* name : {L"d\xdcff", L"d\xfffd", L"file."})
-    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end());
-  EXPECT_EQ(std::find(names.begin(), names.end(), L"a\\b"), names.end());
+  for (const wchar_t* name : {L"d\xdcff", L"d\xfffd", L"file."}) {
+    ASSERT_EQ(listed.count(name), 1u);
+    EXPECT_FALSE(listed[name] & FILE_ATTRIBUTE_REPARSE_POINT);
+  }
+  EXPECT_EQ(listed.count(L"a\\b"), 0u);
+  EXPECT_EQ(listed.count(L"nowhere"), 0u);
+  ASSERT_EQ(listed.count(L"link"), 1u);
+  EXPECT_EQ(listed[L"link"], listed[L"d\xdcff"] | FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // A stored descriptor that the host cannot take is refused with the code of the host's reason,

@@ -547,14 +547,16 @@ DWORD FileSystem::List(std::wstring_view pattern,
     const std::wstring wide = Utf8ToWide(host_name);
     if (wide.find(L'\\') != std::wstring::npos || !WildcardMatch(name_pattern, wide))
       continue;
+    // The entry itself, then, for a symbolic link only, what it leads to: for anything else the
+    // two are the same. A link is listed as the platform lists one, a reparse point, so that a
+    // walk can leave it alone and never loop; one that leads nowhere is not listed.
+    const std::filesystem::path host = where.host / host_name;
     struct stat st;
-    if (::stat((where.host / host_name).c_str(), &st) != 0)
+    if (::lstat(host.c_str(), &st) != 0)
       continue;
-    // A symbolic link is listed as the platform lists one: a reparse point, so that a walk can
-    // leave it alone and never loop.
-    struct stat link;
-    const bool is_link =
-        ::lstat((where.host / host_name).c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    const bool is_link = S_ISLNK(st.st_mode);
+    if (is_link && ::stat(host.c_str(), &st) != 0)
+      continue;
     found.push_back({wide, st, is_link});
   }
   ::closedir(dir);
