@@ -532,6 +532,8 @@ DWORD FileSystem::List(std::wstring_view pattern,
     std::wstring name;
     struct stat st;
     bool link;
+    int rank;          // "." first, ".." next, then every other name
+    std::wstring key;  // the name in upper case, its place among the others
   };
   std::vector<Listed> found;
   DIR* dir = ::opendir(where.host.c_str());
@@ -557,18 +559,18 @@ DWORD FileSystem::List(std::wstring_view pattern,
     const bool is_link = S_ISLNK(st.st_mode);
     if (is_link && ::stat(host.c_str(), &st) != 0)
       continue;
-    found.push_back({wide, st, is_link});
+    const int rank = wide == L"." ? 0 : wide == L".." ? 1 : 2;
+    found.push_back({wide, st, is_link, rank, UpperCase(wide)});
   }
   ::closedir(dir);
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    auto rank = [](const std::wstring& n) { return n == L"." ? 0 : n == L".." ? 1 : 2; };
-    if (rank(a.name) != rank(b.name))
-      return rank(a.name) < rank(b.name);
-    return UpperCase(a.name) < UpperCase(b.name);
+  // Each name's key is made once, not at every comparison.
+  std::sort(found.begin(), found.end(), [](const Listed& a, const Listed& b) {
+    return a.rank != b.rank ? a.rank < b.rank : a.key < b.key;
   });
   if (found.empty())
     return ERROR_FILE_NOT_FOUND;
   entries.clear();
+  entries.reserve(found.size());
   for (const Listed& listed : found) {
     entries.push_back(FindData(listed.name, listed.st));
     if (listed.link)
