@@ -8,51 +8,9 @@
 
 namespace standin {
 
+using namespace acl_walk_detail;
+
 namespace {
-
-// Moves on with every platform write to an ACL or a descriptor: a thread's memory of a walk
-// holds only while it has not moved.
-std::atomic<std::uint64_t> g_acl_writes{0};
-
-// An entry a walk reached: its index, its offset (0: none) and its type and size then. The
-// flags are left out: callers set an entry's flags in place, and a walk never reads them.
-struct Mark {
-  WORD index = 0;
-  WORD offset = 0;
-  DWORD type_and_size = 0;
-};
-
-// Where this thread's last ACL call left a list: the entry it reached, and the one before.
-struct WalkMemory {
-  const BYTE* acl = nullptr;
-  std::uint64_t writes = 0;
-  WORD size = 0;
-  WORD count = 0;
-  Mark reached;
-  Mark before;
-};
-
-thread_local WalkMemory t_memory;
-
-WORD AclSizeOf(const BYTE* acl) {
-  return ReadAt<WORD>(acl, offsetof(ACL, AclSize));
-}
-
-WORD AceCountOf(const BYTE* acl) {
-  return ReadAt<WORD>(acl, offsetof(ACL, AceCount));
-}
-
-// An entry's header without its flags byte: its type and its size, read at once.
-DWORD TypeAndSizeAt(const BYTE* acl, size_t offset) {
-  constexpr DWORD kFlags = DWORD{0xFF} << (8 * offsetof(ACE_HEADER, AceFlags));
-  return ReadAt<DWORD>(acl, offset) & ~kFlags;
-}
-
-Mark MarkAt(const BYTE* acl, size_t index, size_t offset) {
-  if (!offset)
-    return {};
-  return {static_cast<WORD>(index), static_cast<WORD>(offset), TypeAndSizeAt(acl, offset)};
-}
 
 // True while `memory` still describes `acl`. Both remembered entries lie inside the ACL's
 // size, which has not changed, so the checks read only bytes of the ACL.
@@ -128,12 +86,7 @@ AclPlace WalkToEntry(const BYTE* acl, size_t index) {
   // reached, or the one after it, while the memory holds.
   WalkMemory& memory = t_memory;
   const Mark reached = memory.reached;
-  if (memory.acl != acl || !reached.offset || index - reached.index > 1 ||
-      memory.writes != g_acl_writes.load(std::memory_order_relaxed) ||
-      memory.size != AclSizeOf(acl) || memory.count != AceCountOf(acl) ||
-      TypeAndSizeAt(acl, reached.offset) != reached.type_and_size ||
-      (memory.before.offset &&
-       TypeAndSizeAt(acl, memory.before.offset) != memory.before.type_and_size))
+  if (!StillHolds(memory, acl, index))
     return WalkFromMemoryOrStart(acl, index);
   if (index == reached.index)
     return {reached.offset, memory.before.offset};

@@ -11,8 +11,12 @@
 // second call then walks on as if the entries before had kept their sizes.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
+#include "platform/standin/core/layout.h"
 #include "platform/standin/win32api.h"
 
 namespace standin {
@@ -24,6 +28,95 @@ struct AclPlace {
   size_t offset = 0;
   size_t previous = 0;
 };
+
+// What a thread remembers of its walks, kept here so that the in-order case below is answered
+// where it is asked.
+namespace acl_walk_detail {
+
+// Moves on with every platform write to an ACL or a descriptor: a thread's memory of a walk
+// holds only while it has not moved.
+inline std::atomic<std::uint64_t> g_acl_writes{0};
+
+// An entry a walk reached: its index, its offset (0: none) and its type and size then. The
+// flags are left out: callers set an entry's flags in place, and a walk never reads them.
+struct Mark {
+  WORD index = 0;
+  WORD offset = 0;
+  DWORD type_and_size = 0;
+};
+
+// Where this thread's last ACL call left a list: the entry it reached, and the one before.
+struct WalkMemory {
+  const BYTE* acl = nullptr;
+  std::uint64_t writes = 0;
+  WORD size = 0;
+  WORD count = 0;
+  Mark reached;
+  Mark before;
+};
+
+inline thread_local WalkMemory t_memory;
+
+inline WORD AclSizeOf(const BYTE* acl) {
+  return ReadAt<WORD>(acl, offsetof(ACL, AclSize));
+}
+
+inline WORD AceCountOf(const BYTE* acl) {
+  return ReadAt<WORD>(acl, offsetof(ACL, AceCount));
+}
+
+// An entry's header without its flags byte: its type and its size, read at once.
+inline DWORD TypeAndSizeAt(const BYTE* acl, size_t offset) {
+  constexpr DWORD kFlags = DWORD{0xFF} << (8 * offsetof(ACE_HEADER, AceFlags));
+  return ReadAt<DWORD>(acl, offset) & ~kFlags;
+}
+
+inline Mark MarkAt(const BYTE* acl, size_t index, size_t offset) {
+  if (!offset)
+    return {};
+  return {static_cast<WORD>(index), static_cast<WORD>(offset), TypeAndSizeAt(acl, offset)};
+}
+
+// True while `memory` still describes `acl` and `index` is the entry it reached or the one
+// after it: the same ACL, no write since, the same size and count, and both remembered entries
+// of their type and size. Both lie inside the ACL's size, which has not changed, so the checks
+// read only bytes of the ACL.
+inline bool StillHolds(const WalkMemory& memory, const BYTE* acl, size_t index) {
+  static_assert(offsetof(ACL, AceCount) == offsetof(ACL, AclSize) + sizeof(WORD));
+  const WORD size_and_count[2] = {memory.size, memory.count};
+  return memory.acl == acl && memory.reached.offset && index - memory.reached.index <= 1 &&
+         memory.writes == g_acl_writes.load(std::memory_order_relaxed) &&
+         std::memcmp(acl + offsetof(ACL, AclSize), size_and_count, sizeof size_and_count) == 0 &&
+         TypeAndSizeAt(acl, memory.reached.offset) == memory.reached.type_and_size &&
+         (!memory.before.offset ||
+          TypeAndSizeAt(acl, memory.before.offset) == memory.before.type_and_size);
+}
+
+}  // namespace acl_walk_detail
+
+// The common case of a walk, a caller reading entries in order: the offset of entry `index` of
+// a valid ACL when it is the entry this thread's last walk reached or the one after it, while
+// that memory holds, and the entry's header lies inside the ACL. 0 when this does not apply; a
+// walk then gives the answer. What it answers is what a walk would, memory included.
+inline size_t EntryInOrder(const BYTE* acl, size_t index) {
+  using namespace acl_walk_detail;
+  const WalkMemory& memory = t_memory;
+  const BYTE revision = acl[offsetof(ACL, AclRevision)];
+  if (!StillHolds(memory, acl, index) || index >= memory.count || revision < MIN_ACL_REVISION ||
+      revision > MAX_ACL_REVISION)
+    return 0;
+  const size_t at = memory.reached.offset;
+  if (index == memory.reached.index)
+    return at;
+  // One step, to an entry whose header lies inside the ACL.
+  const size_t entry = ReadAt<WORD>(acl, at + offsetof(ACE_HEADER, AceSize));
+  const size_t offset = at + entry;
+  if (entry < sizeof(ACE_HEADER) || offset + sizeof(ACE_HEADER) > memory.size)
+    return 0;
+  t_memory.before = memory.reached;
+  t_memory.reached = MarkAt(acl, index, offset);
+  return offset;
+}
 
 // Walks `acl` to entry `index`, at most its count; an offset of 0 when an entry before it
 // leaves the ACL. Only the ACL's size and the sizes of the entries before `index` are read.

@@ -191,6 +191,19 @@ struct ThreadCallRecord {
 };
 inline thread_local ThreadCallRecord t_call_record;
 
+// The same for a call of the function the thread called last, the one a caller calls in a
+// loop: no lookup at all. False for any other: the caller then counts it as above.
+inline bool CountRepeatedCall(const char* name) {
+  ThreadCallRecord& record = t_call_record;
+  if (!record.counts || record.last_name != name ||
+      (!InPlatformCall() &&
+       record.installation != g_machine_installations.load(std::memory_order_acquire)))
+    return false;
+  std::atomic<unsigned>& count = record.counts[record.last_id];
+  count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  return true;
+}
+
 // Counts a call of `name` (a text of static storage) in the thread's block when the record
 // allows it; false when the call must take the long way (another machine, faults to inject).
 inline bool CountCallQuickly(std::string_view name) {
