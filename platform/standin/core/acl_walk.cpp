@@ -82,30 +82,21 @@ AclPlace WalkFromMemoryOrStart(const BYTE* acl, size_t index) {
 }  // namespace
 
 AclPlace WalkToEntry(const BYTE* acl, size_t index) {
-  // The common case first, a caller walking or appending in order: the entry the last call
-  // reached, or the one after it, while the memory holds.
-  WalkMemory& memory = t_memory;
-  const Mark reached = memory.reached;
-  if (!StillHolds(memory, acl, index))
+  // The common case first, a caller walking in order: the entry the last call reached, or the
+  // one after it, while the memory holds; the entry before is then the one it remembers.
+  if (const size_t offset = EntryInOrder(acl, index))
+    return {offset, t_memory.before.offset};
+  // A caller appending: the first free byte, one step past the last entry reached. The memory
+  // stays as it was, the last entry and the one before.
+  const WalkMemory& memory = t_memory;
+  const size_t at = memory.reached.offset;
+  if (index != memory.count || index != memory.reached.index + size_t{1} ||
+      !StillHolds(memory, acl, index))
     return WalkFromMemoryOrStart(acl, index);
-  if (index == reached.index)
-    return {reached.offset, memory.before.offset};
-  const size_t size = memory.size;
-  const size_t entry = ReadAt<WORD>(acl, reached.offset + offsetof(ACE_HEADER, AceSize));
-  if (entry < sizeof(ACE_HEADER) || entry > size - reached.offset)
+  const size_t entry = ReadAt<WORD>(acl, at + offsetof(ACE_HEADER, AceSize));
+  if (entry < sizeof(ACE_HEADER) || entry > memory.size - at)
     return {};
-  const size_t offset = reached.offset + entry;
-  if (index < memory.count) {
-    if (offset + sizeof(ACE_HEADER) <= size) {
-      memory.before = reached;
-      memory.reached = MarkAt(acl, index, offset);
-    } else {
-      memory.reached = {};
-      memory.before = {};
-    }
-  }
-  // At the first free byte the memory stays as it was: the last entry and the one before.
-  return {offset, reached.offset};
+  return {at + entry, at};
 }
 
 void ForgetAclWalks() {

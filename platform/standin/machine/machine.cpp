@@ -62,6 +62,26 @@ CallId Intern(std::string_view name) {
   return it->second;
 }
 
+// The slow path of the lookup below: the name's first call from this address.
+[[gnu::noinline]] CallId InternStaticName(std::string_view name) {
+  const CallId id = Intern(name);
+  std::lock_guard lock(g_names_mutex);
+  // Remember this address; a full table only costs the slow path again.
+  size_t slot = SlotOf(name.data());
+  for (size_t i = 0; i < kNameSlots; ++i, slot = (slot + 1) % kNameSlots) {
+    const char* key = g_name_keys[slot].load(std::memory_order_relaxed);
+    if (key == name.data() && g_name_lengths[slot].load(std::memory_order_relaxed) == name.size())
+      break;
+    if (key == nullptr) {
+      g_name_ids[slot] = id;
+      g_name_lengths[slot].store(name.size(), std::memory_order_relaxed);
+      g_name_keys[slot].store(name.data(), std::memory_order_release);
+      break;
+    }
+  }
+  return id;
+}
+
 std::shared_ptr<Machine> LoadDefaultMachine() {
   const char* profile = std::getenv("VORTISS_MACHINE");
   try {
@@ -85,30 +105,6 @@ std::shared_ptr<Machine> LoadDefaultMachine() {
 
 // The number of a name whose text lives as long as the process (a platform call's own name),
 // found by the text's address without a lock once it has been seen.
-namespace {
-
-// The slow path of the lookup below: the name's first call from this address.
-[[gnu::noinline]] CallId InternStaticName(std::string_view name) {
-  const CallId id = Intern(name);
-  std::lock_guard lock(g_names_mutex);
-  // Remember this address; a full table only costs the slow path again.
-  size_t slot = SlotOf(name.data());
-  for (size_t i = 0; i < kNameSlots; ++i, slot = (slot + 1) % kNameSlots) {
-    const char* key = g_name_keys[slot].load(std::memory_order_relaxed);
-    if (key == name.data() && g_name_lengths[slot].load(std::memory_order_relaxed) == name.size())
-      break;
-    if (key == nullptr) {
-      g_name_ids[slot] = id;
-      g_name_lengths[slot].store(name.size(), std::memory_order_relaxed);
-      g_name_keys[slot].store(name.data(), std::memory_order_release);
-      break;
-    }
-  }
-  return id;
-}
-
-}  // namespace
-
 CallId CallIdOfStaticName(std::string_view name) {
   size_t slot = SlotOf(name.data());
   for (size_t i = 0; i < kNameSlots; ++i, slot = (slot + 1) % kNameSlots) {

@@ -191,13 +191,19 @@ struct ThreadCallRecord {
 };
 inline thread_local ThreadCallRecord t_call_record;
 
+// Whether the record may count this thread's call: its machine injects no faults and is
+// still the installed one, or is kept by an outer call.
+inline bool RecordServes(const ThreadCallRecord& record) {
+  return record.counts &&
+         (InPlatformCall() ||
+          record.installation == g_machine_installations.load(std::memory_order_acquire));
+}
+
 // The same for a call of the function the thread called last, the one a caller calls in a
 // loop: no lookup at all. False for any other: the caller then counts it as above.
 inline bool CountRepeatedCall(const char* name) {
   ThreadCallRecord& record = t_call_record;
-  if (!record.counts || record.last_name != name ||
-      (!InPlatformCall() &&
-       record.installation != g_machine_installations.load(std::memory_order_acquire)))
+  if (!RecordServes(record) || record.last_name != name)
     return false;
   std::atomic<unsigned>& count = record.counts[record.last_id];
   count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
@@ -208,9 +214,7 @@ inline bool CountRepeatedCall(const char* name) {
 // allows it; false when the call must take the long way (another machine, faults to inject).
 inline bool CountCallQuickly(std::string_view name) {
   ThreadCallRecord& record = t_call_record;
-  if (!record.counts ||
-      (!InPlatformCall() &&
-       record.installation != g_machine_installations.load(std::memory_order_acquire))) [[unlikely]]
+  if (!RecordServes(record)) [[unlikely]]
     return false;
   if (record.last_name != name.data()) [[unlikely]] {
     record.last_id = CallIdOfStaticName(name);
