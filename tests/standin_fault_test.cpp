@@ -296,6 +296,21 @@ TEST_F(standin_fault, CallsAreCountedPerFunction) {
   EXPECT_EQ(standin::CallCount("NetGetDCName"), 3u);
   EXPECT_EQ(standin::CallCount("NetGroupGetUsers"), 3u);
   EXPECT_EQ(standin::CallCount("DeleteFileW"), 0u);
+
+  // Two functions whose numbers share a slot of the thread's record, called in turn on a
+  // machine without faults: each is counted as itself.
+  static_assert(standin::ThreadCallRecord::SlotOf("IsValidAcl") ==
+                standin::ThreadCallRecord::SlotOf("LookupAccountSidW"));
+  InstallFaults("[]");
+  BYTE buffer[sizeof(ACL)];
+  auto* acl = reinterpret_cast<PACL>(buffer);
+  ASSERT_TRUE(InitializeAcl(acl, sizeof buffer, ACL_REVISION));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(IsValidAcl(acl));
+    EXPECT_EQ(ProbeLookupAccountSid(), 0u);
+  }
+  EXPECT_EQ(standin::CallCount("IsValidAcl"), 3u);
+  EXPECT_EQ(standin::CallCount("LookupAccountSidW"), 3u);
 }
 
 TEST_F(standin_fault, FaultsOfOneCallApplyInTurn) {

@@ -742,6 +742,7 @@ TEST(DescriptorContract, EntriesAreFoundWhereAWalkFromTheFirstFindsThem) {
       // reached, past an in-place change of sizes before it that it cannot see.
       {"the first entry takes the second in as padding after the last was reached", 5,
        [](BYTE* acl) { SetWordAt(acl, 8 + 2, 44); }, false},
+      {"the count set to 0, the entries left in place", 3, [](BYTE* acl) { SetWordAt(acl, 4, 0); }},
       {"its flags and mask changed in place", 3,
        [](BYTE* acl) {
          acl[88 + 1] = OBJECT_INHERIT_ACE;

@@ -17,10 +17,8 @@ namespace {
 bool Describes(const WalkMemory& memory,
                const BYTE* acl,
                std::uint64_t writes,
-               WORD size,
-               WORD count) {
-  return memory.acl == acl && memory.writes == writes && memory.size == size &&
-         memory.count == count &&
+               std::uint64_t header) {
+  return memory.acl == acl && memory.writes == writes && memory.header == header &&
          (!memory.reached.offset ||
           TypeAndSizeAt(acl, memory.reached.offset) == memory.reached.type_and_size) &&
          (!memory.before.offset ||
@@ -32,15 +30,16 @@ bool Describes(const WalkMemory& memory,
 AclPlace WalkFromMemoryOrStart(const BYTE* acl, size_t index) {
   WalkMemory& memory = t_memory;
   const std::uint64_t writes = g_acl_writes.load(std::memory_order_relaxed);
-  const WORD size = AclSizeOf(acl);
-  const WORD count = AceCountOf(acl);
+  const std::uint64_t header = AclHeaderOf(acl);
+  const WORD size = ReadAt<WORD>(acl, offsetof(ACL, AclSize));
+  const WORD count = ReadAt<WORD>(acl, offsetof(ACL, AceCount));
 
   // On from the entry the last call reached, or the one before it, when they come no later
   // than `index`; else from the first entry.
   size_t from = 0;
   size_t offset = sizeof(ACL);
   size_t previous = 0;
-  if (Describes(memory, acl, writes, size, count)) {
+  if (Describes(memory, acl, writes, header)) {
     if (memory.reached.offset && memory.reached.index <= index) {
       from = memory.reached.index;
       offset = memory.reached.offset;
@@ -50,7 +49,7 @@ AclPlace WalkFromMemoryOrStart(const BYTE* acl, size_t index) {
       offset = memory.before.offset;
     }
   } else {
-    memory = {acl, writes, size, count, {}, {}};
+    memory = {acl, writes, header, {}, {}};
   }
   size_t before_previous = 0;
   for (size_t i = from; i < index; ++i) {
@@ -90,11 +89,11 @@ AclPlace WalkToEntry(const BYTE* acl, size_t index) {
   // stays as it was, the last entry and the one before.
   const WalkMemory& memory = t_memory;
   const size_t at = memory.reached.offset;
-  if (index != memory.count || index != memory.reached.index + size_t{1} ||
+  if (index != memory.count() || index != memory.reached.index + size_t{1} ||
       !StillHolds(memory, acl, index))
     return WalkFromMemoryOrStart(acl, index);
   const size_t entry = ReadAt<WORD>(acl, at + offsetof(ACE_HEADER, AceSize));
-  if (entry < sizeof(ACE_HEADER) || entry > memory.size - at)
+  if (entry < sizeof(ACE_HEADER) || entry > memory.size() - at)
     return {};
   return {at + entry, at};
 }
@@ -105,8 +104,8 @@ void ForgetAclWalks() {
 
 void RememberEditedAcl(const BYTE* acl, size_t index, size_t offset, size_t previous) {
   const std::uint64_t writes = g_acl_writes.fetch_add(1, std::memory_order_relaxed) + 1;
-  const WORD count = AceCountOf(acl);
-  t_memory = {acl, writes, AclSizeOf(acl), count, {}, {}};
+  const WORD count = ReadAt<WORD>(acl, offsetof(ACL, AceCount));
+  t_memory = {acl, writes, AclHeaderOf(acl), {}, {}};
   if (offset && index < count) {
     t_memory.reached = MarkAt(acl, index, offset);
     t_memory.before = MarkAt(acl, index - 1, previous);

@@ -27,7 +27,7 @@ std::shared_ptr<Machine> g_current;
 struct ThreadMachine {
   std::uint64_t installation = ~std::uint64_t{0};
   std::shared_ptr<Machine> machine;
-  ~ThreadMachine() { t_call_record = {}; }
+  ~ThreadMachine() { t_call_record.ForgetMachine(); }
 };
 thread_local ThreadMachine t_machine;
 
@@ -177,8 +177,13 @@ bool Machine::EnterCall(std::string_view name, DWORD& fault) {
     counts[id].store(counts[id].load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     // The next call of this thread counts here without asking for its machine again, while
     // this is the machine the thread keeps.
-    if (t_machine.machine.get() == this)
-      t_call_record = {t_machine.installation, this, counts, name.data(), id};
+    if (t_machine.machine.get() == this) {
+      ThreadCallRecord& record = t_call_record;
+      record.installation = t_machine.installation;
+      record.machine = this;
+      record.counts = counts;
+      record.RememberName(name, id);
+    }
     return false;
   }
   const unsigned n = shared_calls_.counts[id].fetch_add(1, std::memory_order_relaxed) + 1;
@@ -308,7 +313,7 @@ std::shared_ptr<Machine> CurrentMachine() {
   if (!g_current)
     g_current = LoadDefaultMachine();
   previous = std::move(t_machine.machine);
-  t_call_record = {};
+  t_call_record.ForgetMachine();
   t_machine.installation = g_machine_installations.load(std::memory_order_relaxed);
   t_machine.machine = g_current;
   return g_current;

@@ -184,43 +184,76 @@ struct ThreadCallRecord {
   std::uint64_t installation = ~std::uint64_t{0};
   Machine* machine = nullptr;
   std::atomic<unsigned>* counts = nullptr;
-  // The name of the thread's last call by the address of its text, and its number: a caller
-  // calling one function in a loop finds its number without a lookup.
-  const char* last_name = nullptr;
-  CallId last_id = 0;
+
+  // The numbers of the thread's recent calls by the address of their name's text, a slot a
+  // name: a caller alternating among a few functions finds each number without a lookup. The
+  // numbers belong to the process, not to a machine, so they outlive the machine above.
+  static constexpr size_t kNameSlots = 64;
+  const char* names[kNameSlots] = {};
+  std::uint32_t lengths[kNameSlots] = {};
+  CallId ids[kNameSlots] = {};
+
+  // A name's slot, from its text, so that a call site whose name is a literal has its slot
+  // fixed when it is compiled. Two names sharing a slot only take turns in it; the characters
+  // weighed tell apart the names a caller calls together in a loop (GetAce and AddAce, the
+  // descriptor's Get calls, the ACL's Add calls).
+  static constexpr size_t SlotOf(std::string_view name) {
+    if (name.size() < 4)
+      return name.size();
+    const auto at = [&](size_t i) {
+      return static_cast<size_t>(static_cast<unsigned char>(name[i]));
+    };
+    return (name.size() * 31 + at(0) + at(name.size() - 4) * 13 + at(name.size() - 1) * 3) %
+           kNameSlots;
+  }
+  // Forgets the machine; the names stay.
+  void ForgetMachine() {
+    installation = ~std::uint64_t{0};
+    machine = nullptr;
+    counts = nullptr;
+  }
+  bool Knows(std::string_view name, size_t slot) const {
+    return names[slot] == name.data() && lengths[slot] == name.size();
+  }
+  void RememberName(std::string_view name, CallId id) {
+    const size_t slot = SlotOf(name);
+    names[slot] = name.data();
+    lengths[slot] = static_cast<std::uint32_t>(name.size());
+    ids[slot] = id;
+  }
 };
 inline thread_local ThreadCallRecord t_call_record;
 
 // Whether the record may count this thread's call: its machine injects no faults and is
 // still the installed one, or is kept by an outer call.
 inline bool RecordServes(const ThreadCallRecord& record) {
-  return record.counts &&
-         (InPlatformCall() ||
-          record.installation == g_machine_installations.load(std::memory_order_acquire));
+  return (record.installation == g_machine_installations.load(std::memory_order_acquire) ||
+          InPlatformCall()) &&
+         record.counts;
 }
 
-// The same for a call of the function the thread called last, the one a caller calls in a
-// loop: no lookup at all. False for any other: the caller then counts it as above.
-inline bool CountRepeatedCall(const char* name) {
+// Counts a call of `name` (a text of static storage) in the thread's block when the record
+// allows it and already holds the name's number; false when it does not, and nothing counted.
+[[gnu::always_inline]] inline bool CountKnownCall(std::string_view name) {
   ThreadCallRecord& record = t_call_record;
-  if (!RecordServes(record) || record.last_name != name)
+  const size_t slot = ThreadCallRecord::SlotOf(name);
+  if (!RecordServes(record) || !record.Knows(name, slot))
     return false;
-  std::atomic<unsigned>& count = record.counts[record.last_id];
+  std::atomic<unsigned>& count = record.counts[record.ids[slot]];
   count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   return true;
 }
 
 // Counts a call of `name` (a text of static storage) in the thread's block when the record
 // allows it; false when the call must take the long way (another machine, faults to inject).
-inline bool CountCallQuickly(std::string_view name) {
+[[gnu::always_inline]] inline bool CountCallQuickly(std::string_view name) {
   ThreadCallRecord& record = t_call_record;
   if (!RecordServes(record)) [[unlikely]]
     return false;
-  if (record.last_name != name.data()) [[unlikely]] {
-    record.last_id = CallIdOfStaticName(name);
-    record.last_name = name.data();
-  }
-  std::atomic<unsigned>& count = record.counts[record.last_id];
+  const size_t slot = ThreadCallRecord::SlotOf(name);
+  if (!record.Knows(name, slot)) [[unlikely]]
+    record.RememberName(name, CallIdOfStaticName(name));
+  std::atomic<unsigned>& count = record.counts[record.ids[slot]];
   count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   return true;
 }

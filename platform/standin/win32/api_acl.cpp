@@ -7,12 +7,24 @@ using namespace standin;
 
 namespace {
 
-// GetAce's name, one text whose address the thread's record of its last call compares.
+// GetAce's name, one text whose address the thread's record of its calls compares.
 constexpr char kGetAce[] = "GetAce";
 
-// GetAce the long way: counted as every call is, then the walk.
-[[gnu::noinline]] BOOL GetAceCounted(PACL acl, DWORD index, LPVOID* ace) {
+// GetAce the long way: counted as every call is unless `counted` says it was, then the walk.
+[[gnu::noinline]] BOOL GetAceTheLongWay(PACL acl, DWORD index, LPVOID* ace, bool counted) {
+  if (counted)
+    return Result(FindAce(acl, index, ace));
   return MemoryCall(kGetAce, [&] { return FindAce(acl, index, ace); });
+}
+
+// GetAce of the first entry, counted: no walk at all.
+[[gnu::noinline]] BOOL GetFirstAce(PACL acl, LPVOID* ace) {
+  auto* b = reinterpret_cast<BYTE*>(acl);
+  const size_t offset = FirstEntry(b);
+  if (!offset)
+    return GetAceTheLongWay(acl, 0, ace, true);
+  *ace = b + offset;
+  return TRUE;
 }
 
 }  // namespace
@@ -61,15 +73,18 @@ BOOL WINAPI AddAce(PACL acl, DWORD revision, DWORD start_index, LPVOID entries, 
 }
 
 BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace) {
-  // A caller reading entries in order is counted and answered here, without a call of its own.
-  if (!CountRepeatedCall(kGetAce)) [[unlikely]]
-    return GetAceCounted(acl, index, ace);
+  // A caller reading entries in order is counted and answered here, with no walk at all.
+  const bool counted = CountKnownCall(kGetAce);
+  if (!counted || !acl || !ace) [[unlikely]]
+    return GetAceTheLongWay(acl, index, ace, counted);
+  if (index == 0)
+    return GetFirstAce(acl, ace);
   auto* b = reinterpret_cast<BYTE*>(acl);
-  if (const size_t offset = b && ace ? EntryInOrder(b, index) : 0) {
-    *ace = b + offset;
-    return TRUE;
-  }
-  return Result(FindAce(acl, index, ace));
+  const size_t offset = NextEntryInOrder(b, index);
+  if (!offset) [[unlikely]]
+    return GetAceTheLongWay(acl, index, ace, true);
+  *ace = b + offset;
+  return TRUE;
 }
 
 BOOL WINAPI AddAuditAccessAce(PACL acl,
