@@ -50,12 +50,6 @@ DWORD ReadDescriptor(const void* descriptor, DescriptorParts& parts);
 // The parts the Get calls read one at a time.
 enum class DescriptorPart { kOwner, kGroup, kSacl, kDacl };
 
-// Reads one part of a descriptor of either form, as the Get calls do: the header, then only
-// `part`, checked as far as its own header goes (a SID's revision and count; an ACL's revision
-// and size). An ACL's entries are checked where they are walked. The other parts of `parts` are
-// left unset. Errors as ReadDescriptor's.
-DWORD ReadDescriptorPart(const void* descriptor, DescriptorPart part, DescriptorParts& parts);
-
 // Bytes of a SID or an ACL that reading accepted.
 size_t SidBytes(const BYTE* sid);
 size_t AclBytes(const BYTE* acl);

@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "platform/standin/core/acl_walk.h"
+#include "platform/standin/core/descriptor_part.h"
 #include "platform/standin/core/layout.h"
 #include "platform/standin/core/security_descriptor.h"
 #include "platform/standin/win32/api_support.h"
@@ -55,11 +56,11 @@ BOOL EditCall(const char* name, PSECURITY_DESCRIPTOR descriptor, Edit edit) {
 // A Get call: with its outputs given (`outputs`), the parts of a descriptor that reads as one
 // are handed to `read`.
 template <typename Read>
-BOOL ReadCall(const char* name,
-              PSECURITY_DESCRIPTOR descriptor,
-              DescriptorPart part,
-              bool outputs,
-              Read read) {
+[[gnu::always_inline]] inline BOOL ReadCall(const char* name,
+                                            PSECURITY_DESCRIPTOR descriptor,
+                                            DescriptorPart part,
+                                            bool outputs,
+                                            Read read) {
   return MemoryCall(name, [&]() -> DWORD {
     if (!outputs)
       return ERROR_INVALID_PARAMETER;
@@ -88,12 +89,12 @@ BOOL SetAcl(const char* name,
   });
 }
 
-BOOL GetAcl(const char* name,
-            PSECURITY_DESCRIPTOR descriptor,
-            LPBOOL present,
-            PACL* acl,
-            LPBOOL defaulted,
-            bool dacl) {
+[[gnu::always_inline]] inline BOOL GetAcl(const char* name,
+                                          PSECURITY_DESCRIPTOR descriptor,
+                                          LPBOOL present,
+                                          PACL* acl,
+                                          LPBOOL defaulted,
+                                          bool dacl) {
   const DescriptorPart part = dacl ? DescriptorPart::kDacl : DescriptorPart::kSacl;
   return ReadCall(
       name, descriptor, part, present && acl && defaulted, [&](const DescriptorParts& parts) {
@@ -107,11 +108,11 @@ BOOL GetAcl(const char* name,
       });
 }
 
-BOOL GetSid(const char* name,
-            PSECURITY_DESCRIPTOR descriptor,
-            PSID* sid,
-            LPBOOL defaulted,
-            bool owner) {
+[[gnu::always_inline]] inline BOOL GetSid(const char* name,
+                                          PSECURITY_DESCRIPTOR descriptor,
+                                          PSID* sid,
+                                          LPBOOL defaulted,
+                                          bool owner) {
   const DescriptorPart part = owner ? DescriptorPart::kOwner : DescriptorPart::kGroup;
   return ReadCall(name, descriptor, part, sid && defaulted, [&](const DescriptorParts& parts) {
     *sid = const_cast<BYTE*>(owner ? parts.owner : parts.group);

@@ -51,7 +51,7 @@ BOOL BoolCall(std::string_view name, Body&& body) {
 // A BOOL call whose body reads and writes only the caller's memory: it needs no machine, makes
 // no other platform call and allocates nothing, so in the common case it is only counted.
 template <typename Body>
-BOOL MemoryCall(std::string_view name, Body&& body) {
+[[gnu::always_inline]] inline BOOL MemoryCall(std::string_view name, Body&& body) {
   if (!CountCallQuickly(name)) [[unlikely]] {
     if (const std::optional<DWORD> fault = EnterCallTheLongWay(name).fault)
       return FailWith(*fault);
