@@ -298,14 +298,21 @@ DWORD Locate(const WindowsPath& path, HostLocation& out, struct statx* found) {
   const size_t n = path.components.size();
   // Where every name is spelled as the host spells it, the kernel's own walk of the whole path
   // finds what the walk below would find, each exact name being taken first: one stat for all.
-  std::filesystem::path exact = path.volume->directory;
+  // The text is put together first and made a path once: a path splits itself again with each
+  // name appended.
+  std::string exact_text = path.volume->directory.native();
   bool spelled = path.invalid_component == std::wstring::npos;
   for (size_t i = 0; i < n && spelled; ++i) {
     const auto bytes = HostBytes(path.components[i]);
-    spelled = bytes.has_value();
-    if (spelled)
-      exact /= *bytes;
+    // A name holding the host's separator is no single name: the walk below decides it.
+    spelled = bytes.has_value() && bytes->find('/') == std::string::npos;
+    if (!spelled)
+      break;
+    if (!exact_text.empty() && exact_text.back() != '/')
+      exact_text += '/';
+    exact_text += *bytes;
   }
+  const std::filesystem::path exact(std::move(exact_text));
   if (spelled && stat_of(exact) && (n > 0 || S_ISDIR(seen.stx_mode))) {
     if (path.trailing_separator && !S_ISDIR(seen.stx_mode) && n > 0)
       return ERROR_INVALID_NAME;
