@@ -2,6 +2,10 @@
 // the kernel's check as acl(5) states it: derived descriptors answer as the kernel does, the
 // mode and ACL written for a descriptor never let a caller do what the descriptor refuses, and
 // a stored descriptor is never reported to grant more than the kernel allows.
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <random>
 #include <string>
@@ -441,6 +445,39 @@ TEST(posix_mapping, HostIdsAndTheirSids) {
                                L"S-1-1-0", L"S-1-22-3-5", L"S-1-5-21-1-2-3"})
     EXPECT_FALSE(standin::HostIdOf(kMachine, *SidValue::Parse(other)))
         << standin::WideToUtf8(other);
+}
+
+// The process's denial follows the process's credentials from one read to the next in one
+// thread: root is denied nothing, and the same thread, acting as nobody, is denied what the
+// kernel refuses nobody, in nobody's own name.
+TEST(posix_mapping, ProcessDenialFollowsTheCredentialsOfEachRead) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to act as nobody";
+  PosixState open;
+  open.uid = 1000;
+  open.gid = 1000;
+  open.permissions.owner = open.permissions.group = open.permissions.other = 6;
+  PosixState closed = open;
+  closed.permissions.group = closed.permissions.other = 0;
+  const OwnedDescriptor sd = standin::DeriveDescriptor(open, kMachine);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (standin::ProcessDenial(sd, closed, kMachine))
+      _exit(1);
+    const gid_t nogroup = 65534;
+    if (setgroups(1, &nogroup) != 0 || setegid(65534) != 0 || seteuid(65534) != 0)
+      _exit(2);
+    const auto denial = standin::ProcessDenial(sd, closed, kMachine);
+    if (!denial)
+      _exit(3);
+    _exit(denial->sid == standin::HostUserSid(kMachine, 65534) ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: root was denied; 2: could not act as nobody; "
+                                       "3: nobody was denied nothing; 4: another account's denial";
 }
 
 }  // namespace

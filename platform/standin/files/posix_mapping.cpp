@@ -428,17 +428,44 @@ std::vector<ACCESS_MASK> KernelRightSets(const PosixState& state, const PosixCal
   return sets;
 }
 
+namespace {
+
+// The token as the host builds it for the process's credentials, less any group it holds for
+// deny only: what it grants can only be more than the real token's, so that a denial made for
+// it covers the real token too. The token follows from the credentials and the machine alone,
+// so each thread keeps the last one it built while the credentials, read anew for every
+// object, stay the same.
+const TokenData& ProcessHostToken(const PosixCaller& caller, const SidValue& machine) {
+  struct Kept {
+    bool held = false;
+    SidValue machine;
+    std::uint32_t uid = 0;
+    std::vector<std::uint32_t> gids;
+    TokenData token;
+  };
+  thread_local Kept kept;
+  if (kept.held && kept.uid == caller.uid && kept.gids == caller.gids && kept.machine == machine)
+    return kept.token;
+  kept.held = false;
+  std::vector<SidValue> groups;
+  for (const std::uint32_t gid : caller.gids)
+    groups.push_back(HostGroupSid(machine, gid));
+  kept.token = HostToken(HostUserSid(machine, caller.uid), groups, {},
+                         caller.uid == 0 ? AdminHold::kEnabled : AdminHold::kNone);
+  kept.machine = machine;
+  kept.uid = caller.uid;
+  kept.gids = caller.gids;
+  kept.held = true;
+  return kept.token;
+}
+
+}  // namespace
+
 std::optional<AceEntry> ProcessDenial(const OwnedDescriptor& sd,
                                       const PosixState& state,
                                       const SidValue& machine) {
   const PosixCaller caller = ProcessCaller();
-  std::vector<SidValue> groups;
-  for (const std::uint32_t gid : caller.gids)
-    groups.push_back(HostGroupSid(machine, gid));
-  // The token as the host builds it, less any group it holds for deny only: what it grants
-  // can only be more than the real token's, so that the denial covers the real token too.
-  const TokenData token = HostToken(HostUserSid(machine, caller.uid), groups, {},
-                                    caller.uid == 0 ? AdminHold::kEnabled : AdminHold::kNone);
+  const TokenData& token = ProcessHostToken(caller, machine);
   const ACCESS_MASK granted = Granted(sd, token) & kEnforced;
   const std::vector<ACCESS_MASK> sets = KernelRightSets(state, caller);
   const ACCESS_MASK* best = nullptr;
