@@ -22,7 +22,7 @@ CallContext EnterCallTheLongWay(std::string_view name);
 
 // The common case without a lock or a lookup: the thread's machine, still the installed one
 // (or kept by an outer call), injects no faults, and the call is counted in the thread's block.
-inline CallContext EnterCall(std::string_view name) {
+[[gnu::always_inline]] inline CallContext EnterCall(std::string_view name) {
   if (CountCallQuickly(name))
     return {{}, t_call_record.machine, std::nullopt};
   return EnterCallTheLongWay(name);
