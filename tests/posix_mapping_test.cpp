@@ -272,12 +272,21 @@ TEST(posix_mapping, DerivedDescriptorsReadAsTheirClasses) {
       {"a read-only mount: nothing written, not even the DACL", read_only,
        "O:S-1-5-21-1-2-3-1020G:S-1-5-21-1-2-3-1041D:(A;;RC;;;OW)(A;;FR;;;S-1-5-21-1-2-3-1020)"
        "(A;;FR;;;S-1-5-21-1-2-3-1041)(A;;FR;;;WD)"},
+      {"the same file on a writable mount", state(false, 0644),
+       "O:S-1-5-21-1-2-3-1020G:S-1-5-21-1-2-3-1041D:(A;;0x12019f;;;S-1-5-21-1-2-3-1020)"
+       "(A;;FR;;;S-1-5-21-1-2-3-1041)(A;;FR;;;WD)"},
       {"sticky: entries are added, not deleted", sticky,
        "O:S-1-5-21-1-2-3-1020G:S-1-5-21-1-2-3-1041D:(A;OICI;0x1201bf;;;S-1-5-21-1-2-3-1020)"
        "(A;OICI;0x1201bf;;;S-1-5-21-1-2-3-1041)(A;OICI;0x1201bf;;;WD)"},
+      {"the same directory, not sticky", state(true, 0777),
+       "O:S-1-5-21-1-2-3-1020G:S-1-5-21-1-2-3-1041D:(A;OICI;0x1201ff;;;S-1-5-21-1-2-3-1020)"
+       "(A;OICI;0x1201ff;;;S-1-5-21-1-2-3-1041)(A;OICI;0x1201ff;;;WD)"},
   };
-  for (const auto& c : cases)
+  // Each state twice in a row: the second derivation is the same as the first.
+  for (const auto& c : cases) {
     EXPECT_EQ(Sddl(standin::DeriveDescriptor(c.state, kMachine)), c.sddl) << c.what;
+    EXPECT_EQ(Sddl(standin::DeriveDescriptor(c.state, kMachine)), c.sddl) << c.what;
+  }
 }
 
 TEST(posix_mapping, DerivedDescriptorsAnswerAsTheKernel) {

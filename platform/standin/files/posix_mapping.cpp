@@ -171,7 +171,9 @@ unsigned PermissionsOfRights(ACCESS_MASK rights, bool directory) {
   return perms;
 }
 
-OwnedDescriptor DeriveDescriptor(const PosixState& state, const SidValue& machine) {
+namespace {
+
+OwnedDescriptor Derive(const PosixState& state, const SidValue& machine) {
   const PosixPermissions& p = state.permissions;
   const BYTE flags = state.directory ? (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) : 0;
   const unsigned mask = p.mask.value_or(7);
@@ -226,6 +228,29 @@ OwnedDescriptor DeriveDescriptor(const PosixState& state, const SidValue& machin
   sd.owner.assign(owner.data(), owner.data() + owner.size());
   sd.group.assign(group.data(), group.data() + group.size());
   return WithDacl(sd, dacl);
+}
+
+}  // namespace
+
+OwnedDescriptor DeriveDescriptor(const PosixState& state, const SidValue& machine) {
+  // The descriptor follows from the state and the machine alone, and the objects of a tree
+  // share a few states: each thread keeps the last one it derived.
+  struct Kept {
+    bool held = false;
+    PosixState state;
+    SidValue machine;
+    OwnedDescriptor sd;
+  };
+  thread_local Kept kept;
+  if (kept.held && kept.state == state && kept.machine == machine)
+    return kept.sd;
+  kept.held = false;
+  OwnedDescriptor sd = Derive(state, machine);
+  kept.sd = sd;
+  kept.state = state;
+  kept.machine = machine;
+  kept.held = true;
+  return sd;
 }
 
 PosixPermissions TranslateDescriptors(const std::vector<const OwnedDescriptor*>& sources,

@@ -35,6 +35,8 @@ struct PosixLimits {
   bool immutable = false;    // chattr +i
   bool append_only = false;  // chattr +a
   bool no_creation = false;  // a kernel file system (proc, sysfs, ...): nothing is created
+
+  bool operator==(const PosixLimits&) const = default;
 };
 
 struct PosixState {
@@ -44,6 +46,8 @@ struct PosixState {
   bool sticky = false;
   PosixPermissions permissions;
   PosixLimits limits;
+
+  bool operator==(const PosixState&) const = default;
 };
 
 // The extended attribute that holds the fingerprint of the state a stored descriptor was
