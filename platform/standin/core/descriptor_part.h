@@ -47,62 +47,43 @@ inline bool PartHeaderValid(const BYTE* part, bool is_acl) {
     parts = out;
     return ERROR_SUCCESS;
   }
+  // Where the part stands in either form, and where it goes in `parts`.
+  size_t relative_field = offsetof(SECURITY_DESCRIPTOR_RELATIVE, Owner);
+  size_t absolute_field = offsetof(SECURITY_DESCRIPTOR, Owner);
+  const BYTE** slot = &out.owner;
+  switch (part) {
+    case DescriptorPart::kOwner:
+      break;
+    case DescriptorPart::kGroup:
+      relative_field = offsetof(SECURITY_DESCRIPTOR_RELATIVE, Group);
+      absolute_field = offsetof(SECURITY_DESCRIPTOR, Group);
+      slot = &out.group;
+      break;
+    case DescriptorPart::kSacl:
+      relative_field = offsetof(SECURITY_DESCRIPTOR_RELATIVE, Sacl);
+      absolute_field = offsetof(SECURITY_DESCRIPTOR, Sacl);
+      slot = &out.sacl;
+      break;
+    case DescriptorPart::kDacl:
+      relative_field = offsetof(SECURITY_DESCRIPTOR_RELATIVE, Dacl);
+      absolute_field = offsetof(SECURITY_DESCRIPTOR, Dacl);
+      slot = &out.dacl;
+      break;
+  }
   const BYTE* at = nullptr;
   if (self_relative) {
-    size_t field = offsetof(SECURITY_DESCRIPTOR_RELATIVE, Owner);
-    switch (part) {
-      case DescriptorPart::kOwner:
-        break;
-      case DescriptorPart::kGroup:
-        field = offsetof(SECURITY_DESCRIPTOR_RELATIVE, Group);
-        break;
-      case DescriptorPart::kSacl:
-        field = offsetof(SECURITY_DESCRIPTOR_RELATIVE, Sacl);
-        break;
-      case DescriptorPart::kDacl:
-        field = offsetof(SECURITY_DESCRIPTOR_RELATIVE, Dacl);
-        break;
-    }
-    const DWORD offset = ReadAt<DWORD>(b, field);
+    const DWORD offset = ReadAt<DWORD>(b, relative_field);
     if (offset != 0) {
       if (offset < sizeof(SECURITY_DESCRIPTOR_RELATIVE) || offset % 4 != 0)
         return ERROR_INVALID_SECURITY_DESCR;
       at = b + offset;
     }
   } else {
-    const auto* sd = static_cast<const SECURITY_DESCRIPTOR*>(descriptor);
-    const void* pointer = sd->Owner;
-    switch (part) {
-      case DescriptorPart::kOwner:
-        break;
-      case DescriptorPart::kGroup:
-        pointer = sd->Group;
-        break;
-      case DescriptorPart::kSacl:
-        pointer = sd->Sacl;
-        break;
-      case DescriptorPart::kDacl:
-        pointer = sd->Dacl;
-        break;
-    }
-    at = static_cast<const BYTE*>(pointer);
+    at = ReadAt<const BYTE*>(b, absolute_field);
   }
   if (at && !PartHeaderValid(at, is_acl))
     return ERROR_INVALID_SECURITY_DESCR;
-  switch (part) {
-    case DescriptorPart::kOwner:
-      out.owner = at;
-      break;
-    case DescriptorPart::kGroup:
-      out.group = at;
-      break;
-    case DescriptorPart::kSacl:
-      out.sacl = at;
-      break;
-    case DescriptorPart::kDacl:
-      out.dacl = at;
-      break;
-  }
+  *slot = at;
   parts = out;
   return ERROR_SUCCESS;
 }
