@@ -2,9 +2,15 @@
 // floor: a bare walk of the same tree through the same directory listing calls. The same for a
 // 10,000-object tree on an NTFS volume of the benchmark's own (an image mounted with ntfs-3g;
 // root only), where every descriptor is the disk's.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -109,6 +115,68 @@ void SdFindWalk(benchmark::State& state,
       benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// The kernel's part alone of a walk of `directory`, straight through the C library: each entry
+// listed and lstat-ed as the listing does it, and with `as_sd_find` also the calls sd find makes
+// for each object on top of its listing (a statx of its state, one listing of its extended
+// attributes, a look at the mount table, the process's credentials). An attribute present on an
+// object costs one more read, which the benchmark's tree does not hold.
+double KernelWalk(const std::string& directory, bool as_sd_find, int mounts) {
+  DIR* dir = ::opendir(directory.c_str());
+  if (!dir)
+    return 0;
+  double count = 0;
+  std::vector<std::string> below;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+      continue;
+    const std::string path = directory + "/" + entry->d_name;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+      continue;
+    ++count;
+    if (as_sd_find) {
+      struct statx state;
+      ::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_MNT_ID, &state);
+      char names[1024];
+      ::listxattr(path.c_str(), names, sizeof names);
+      pollfd changed{mounts, POLLPRI, 0};
+      ::poll(&changed, 1, 0);
+      gid_t groups[64];
+      benchmark::DoNotOptimize(::geteuid());
+      benchmark::DoNotOptimize(::getegid());
+      benchmark::DoNotOptimize(::getgroups(64, groups));
+    }
+    if (S_ISDIR(st.st_mode))
+      below.push_back(path);
+  }
+  ::closedir(dir);
+  for (const std::string& d : below)
+    count += KernelWalk(d, as_sd_find, mounts);
+  return count;
+}
+
+void KernelCalls(benchmark::State& state, bool as_sd_find) {
+  const int mounts = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  double objects = 0;
+  for (auto _ : state)
+    objects = 1 + KernelWalk(TheTree().root().string(), as_sd_find, mounts);
+  if (mounts >= 0)
+    ::close(mounts);
+  if (objects != kObjects)
+    state.SkipWithError("the walk did not list the whole tree");
+  state.counters["objects"] = objects;
+  state.counters["objects_per_second"] =
+      benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_KernelCallsOfTheBareWalk(benchmark::State& state) {
+  KernelCalls(state, false);
+}
+
+void BM_KernelCallsOfSdFind(benchmark::State& state) {
+  KernelCalls(state, true);
+}
+
 void BM_BareDirectoryWalk(benchmark::State& state) {
   BareWalk(state, TheTree().windows(), kObjects);
 }
@@ -192,6 +260,8 @@ void BM_NtfsSdFindWalk(benchmark::State& state) {
 
 BENCHMARK(BM_BareDirectoryWalk)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_SdFindWalk)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_KernelCallsOfTheBareWalk)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_KernelCallsOfSdFind)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_NtfsBareDirectoryWalk)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_NtfsSdFindWalk)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 

@@ -79,6 +79,21 @@ def main():
 
     single("sd find walk of 100,000 files, as nobody", "BM_SdFindWalk/iterations:3/real_time",
            "BM_BareDirectoryWalk/iterations:3/real_time", "a bare listing walk of the tree", 2)
+    single("the kernel calls alone of sd find's walk, through the C library",
+           "BM_KernelCallsOfSdFind/iterations:3/real_time",
+           "BM_KernelCallsOfTheBareWalk/iterations:3/real_time",
+           "the kernel calls alone of the bare walk", None)
+    # The least sd find can cost: the bare walk, and the kernel calls sd find makes on top of it
+    # with no work of its own around them.
+    walk_names = ["BM_BareDirectoryWalk/iterations:3/real_time",
+                  "BM_KernelCallsOfSdFind/iterations:3/real_time",
+                  "BM_KernelCallsOfTheBareWalk/iterations:3/real_time"]
+    if all(n in runs for n in walk_names):
+        bare, calls, bare_calls = (ns(runs[n]) for n in walk_names)
+        least = bare + calls - bare_calls
+        rows.append(("the least an sd find walk can cost: the bare walk and sd find's added kernel "
+                     "calls", fmt(least), f"a bare listing walk of the tree: {fmt(bare)}",
+                     f"{least / bare:.2f}", "—", "—"))
 
     lines = ["| figure | measured | floor | ratio | target | met? |",
              "| --- | --- | --- | --- | --- | --- |"]
