@@ -34,6 +34,18 @@ PSID OwnerRights() {
   return &sid;
 }
 
+// EqualSid(known, sid), where `known` (a valid SID) is `size` bytes long, and `sid` holds at
+// least a SID's fixed part. SIDs whose counts of sub-authorities differ are never equal, so the
+// count settles most comparisons before the call.
+bool SameSid(const void* known, size_t size, PSID sid) {
+  const BYTE count = static_cast<const BYTE*>(sid)[1];
+  return size == 8u + 4u * count && EqualSid(const_cast<void*>(known), sid);
+}
+
+bool IsOwnerRights(PSID sid) {
+  return SameSid(OwnerRights(), 12, sid);
+}
+
 // How the check weighs an entry: it allows, it denies, it is conditional, or it takes no part.
 enum class Weight { kAllow, kDeny, kConditional, kNone };
 
@@ -124,10 +136,10 @@ bool AccessSubject::Counts(const Held& held, bool for_deny) {
 bool AccessSubject::Holds(PSID sid, bool for_deny) const {
   if (!sid)
     return false;
-  if (!user_.sid.empty() && EqualSid(user(), sid))
+  if (!user_.sid.empty() && SameSid(user_.sid.data(), user_.sid.size(), sid))
     return Counts(user_, for_deny);
   for (const Held& group : groups_) {
-    if (group.sid.empty() || !EqualSid(const_cast<BYTE*>(group.sid.data()), sid))
+    if (group.sid.empty() || !SameSid(group.sid.data(), group.sid.size(), sid))
       continue;
     if (group.attributes & SE_GROUP_USE_FOR_DENY_ONLY) {
       if (for_deny)
@@ -141,7 +153,7 @@ bool AccessSubject::Holds(PSID sid, bool for_deny) const {
 
 bool AccessSubject::ListsGroup(PSID sid) const {
   for (const Held& group : groups_) {
-    if (!group.sid.empty() && EqualSid(const_cast<BYTE*>(group.sid.data()), sid))
+    if (!group.sid.empty() && SameSid(group.sid.data(), group.sid.size(), sid))
       return true;
   }
   return false;
@@ -215,7 +227,7 @@ std::optional<AccessWalk> WalkAccess(const AccessSubject& subject,
   const bool is_owner = subject.Holds(owner, false);
   bool owner_rights_entry = false;
   for (const ACE_HEADER* ace : entries) {
-    if (applies(ace) && EqualSid(AceSid(ace), OwnerRights()))
+    if (applies(ace) && IsOwnerRights(AceSid(ace)))
       owner_rights_entry = true;
   }
   walk.owner_implicit = is_owner && !owner_rights_entry ? kOwnerImplicit & ~privileged : 0;
@@ -230,7 +242,7 @@ std::optional<AccessWalk> WalkAccess(const AccessSubject& subject,
     if (!applies(ace))
       continue;
     const bool deny = WeightOf(ace) == Weight::kDeny;
-    const bool owner_rights = EqualSid(sid, OwnerRights());
+    const bool owner_rights = IsOwnerRights(sid);
     if (owner_rights ? !is_owner : !subject.Holds(sid, deny))
       continue;
     // A deny takes only what no earlier entry granted, and an allow only what none denied.
