@@ -92,10 +92,27 @@ std::wstring Utf8ToWide(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The length of the ASCII run that `text` starts with: those characters are their own bytes.
+size_t AsciiPrefix(std::wstring_view text) {
+  size_t n = 0;
+  while (n < text.size() && static_cast<char32_t>(text[n]) < 0x80)
+    ++n;
+  return n;
+}
+
+}  // namespace
+
 std::string WideToUtf8(std::wstring_view text) {
-  std::string out;
+  const size_t ascii = AsciiPrefix(text);
+  std::string out(ascii, '\0');
+  for (size_t i = 0; i < ascii; ++i)
+    out[i] = static_cast<char>(text[i]);
+  if (ascii == text.size())
+    return out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  for (size_t i = ascii; i < text.size(); ++i) {
     char32_t c = static_cast<char32_t>(text[i]);
     if constexpr (sizeof(wchar_t) == 2) {
       if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
@@ -115,6 +132,9 @@ std::optional<std::string> HostBytes(std::wstring_view text) {
   if (text.find(L'\0') != std::wstring_view::npos)
     return std::nullopt;
   std::string bytes = WideToUtf8(text);
+  // ASCII reads back as itself.
+  if (AsciiPrefix(text) == text.size())
+    return bytes;
   if (Utf8ToWide(bytes) != text)
     return std::nullopt;
   return bytes;
