@@ -151,9 +151,13 @@ TEST_F(standin_file, PathsAreReadAsThePlatformReadsThem) {
       {L"C:\\open\\a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},
       {L"c:/OPEN/A.TXT", FILE_ATTRIBUTE_ARCHIVE, 0},
       {L"C:\\open\\sub\\..\\.\\a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},
-      {L"a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},          // the current directory
-      {L"\\open\\a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},  // the current drive's root
-      {L"C:a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},        // relative on the current drive
+      {L"a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},           // the current directory
+      {L"\\open\\a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},   // the current drive's root
+      {L"C:a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},         // relative on the current drive
+      {L"sub\\..\\a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},  // relative, through ".."
+      {L"C:\\\\open\\\\sub\\\\..\\a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},  // doubled separators
+      {L"\\\\.\\C:\\open\\a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},          // the device prefix
+      {L"\\\\?\\C:\\open\\a.txt", FILE_ATTRIBUTE_ARCHIVE, 0},          // taken as written
       {L"C:\\open\\sub", FILE_ATTRIBUTE_DIRECTORY, 0},
       {L"C:\\open\\none.txt", INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND},
       {L"C:\\none\\a.txt", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},

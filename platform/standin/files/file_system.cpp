@@ -104,6 +104,12 @@ std::wstring FileSystem::current_directory() const {
   return current_directory_;
 }
 
+DWORD FileSystem::Parse(std::wstring_view path, bool wildcards, WindowsPath& out) const {
+  // A full path needs no copy of the current directory.
+  return volumes_.Parse(path, VolumeTable::IsFullPath(path) ? std::wstring() : current_directory(),
+                        wildcards, out);
+}
+
 std::wstring FileSystem::temp_directory() const {
   std::error_code ec;
   const auto host = std::filesystem::temp_directory_path(ec);
@@ -123,7 +129,7 @@ DWORD FileSystem::Resolve(std::wstring_view path,
                           bool wildcards,
                           WindowsPath& windows,
                           HostLocation& where) const {
-  if (const DWORD error = volumes_.Parse(path, current_directory(), wildcards, windows))
+  if (const DWORD error = Parse(path, wildcards, windows))
     return error;
   return Locate(windows, where);
 }
@@ -132,7 +138,7 @@ DWORD FileSystem::ResolveExisting(std::wstring_view path,
                                   WindowsPath& windows,
                                   HostLocation& where,
                                   struct statx* found) const {
-  if (const DWORD error = volumes_.Parse(path, current_directory(), false, windows))
+  if (const DWORD error = Parse(path, false, windows))
     return error;
   if (const DWORD error = Locate(windows, where, found))
     return error;
@@ -243,7 +249,7 @@ void FileSystem::SecureNewObject(const TokenData& token,
 DWORD FileSystem::VolumeOfRoot(const wchar_t* root, const Volume*& volume) const {
   const std::wstring_view given = root ? std::wstring_view(root) : std::wstring_view(L"\\");
   WindowsPath path;
-  if (const DWORD error = volumes_.Parse(given, current_directory(), false, path))
+  if (const DWORD error = Parse(given, false, path))
     return error;
   if (!path.is_root()) {
     // A name below the root: with a separator inside it is a directory that is not a root.
@@ -509,7 +515,7 @@ DWORD FileSystem::List(std::wstring_view pattern,
                        const TokenData& token,
                        std::vector<WIN32_FIND_DATAW>& entries) const {
   WindowsPath path;
-  if (const DWORD error = volumes_.Parse(pattern, current_directory(), true, path))
+  if (const DWORD error = Parse(pattern, true, path))
     return error;
   // "dir\" names no entry; the pattern is the last component.
   if (path.trailing_separator || path.is_root())

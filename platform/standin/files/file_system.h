@@ -115,6 +115,8 @@ class FileSystem : public std::enable_shared_from_this<FileSystem> {
              std::vector<WIN32_FIND_DATAW>& entries) const;
 
  private:
+  // VolumeTable::Parse against the current directory.
+  DWORD Parse(std::wstring_view path, bool wildcards, WindowsPath& out) const;
   // The access check of an open: as CheckAccess, with FILE_READ_ATTRIBUTES granted to a caller
   // who may list the object's directory.
   DWORD CheckOpen(const WindowsPath& path,

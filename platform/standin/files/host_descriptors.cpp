@@ -32,10 +32,11 @@ DWORD ReadHostDescriptor(const std::filesystem::path& host,
   PosixState state;
   if (const DWORD error = ReadPosixState(host, state, hints))
     return error;
-  const OwnedDescriptor reported = stored && Fresh(host, state)
-                                       ? ReportedDescriptor(*stored, state, machine)
-                                       : DeriveDescriptor(state, machine);
-  sd = WithDenial(reported, ProcessDenial(reported, state, machine));
+  OwnedDescriptor reported = stored && Fresh(host, state)
+                                 ? ReportedDescriptor(*stored, state, machine)
+                                 : DeriveDescriptor(state, machine);
+  const auto denial = ProcessDenial(reported, state, machine);
+  sd = denial ? WithDenial(reported, denial) : std::move(reported);
   return ERROR_SUCCESS;
 }
 

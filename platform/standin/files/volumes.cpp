@@ -31,20 +31,23 @@ bool IsReservedCharacter(wchar_t c) {
   return c < 32 || c == L'<' || c == L'>' || c == L':' || c == L'"' || c == L'|';
 }
 
+// Calls `name` with each name of `text`, in order: what lies between separators, empty ones left
+// out.
+template <typename Name>
+void ForEachName(std::wstring_view text, Name name) {
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && !IsSeparator(text[i]))
+      continue;
+    if (i > start)
+      name(text.substr(start, i - start));
+    start = i + 1;
+  }
+}
+
 std::vector<std::wstring> Split(std::wstring_view text) {
   std::vector<std::wstring> parts;
-  std::wstring current;
-  for (wchar_t c : text) {
-    if (IsSeparator(c)) {
-      if (!current.empty())
-        parts.push_back(std::move(current));
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty())
-    parts.push_back(std::move(current));
+  ForEachName(text, [&parts](std::wstring_view part) { parts.emplace_back(part); });
   return parts;
 }
 
@@ -137,14 +140,14 @@ DWORD VolumeTable::Parse(std::wstring_view path,
                          WindowsPath& out) const {
   if (path.empty())
     return ERROR_PATH_NOT_FOUND;
-  std::wstring text(path);
+  std::wstring_view text = path;
   // "\\?\C:\x" is taken as it is written: only "\" separates, and no name is trimmed or stands
   // for a directory, so that any name the file system holds can be reached.
   const bool verbatim = text.rfind(L"\\\\?\\", 0) == 0;
   // "\\.\C:\x" and "//?/C:/x" name the same file as "C:\x".
   if (text.size() >= 4 && IsSeparator(text[0]) && IsSeparator(text[1]) &&
       (text[2] == L'?' || text[2] == L'.') && IsSeparator(text[3]))
-    text.erase(0, 4);
+    text.remove_prefix(4);
   else if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1]))
     return ERROR_BAD_NETPATH;
   if (verbatim)
@@ -174,16 +177,16 @@ DWORD VolumeTable::Parse(std::wstring_view path,
   WindowsPath result;
   result.volume = volume;
   result.trailing_separator = !rest.empty() && IsSeparator(rest.back());
-  for (auto& part : Split(rest)) {
+  ForEachName(rest, [&components](std::wstring_view part) {
     if (part == L".")
-      continue;
+      return;
     if (part == L"..") {
       if (!components.empty())
         components.pop_back();
-      continue;
+      return;
     }
-    components.push_back(std::move(part));
-  }
+    components.emplace_back(part);
+  });
   // Trailing dots and blanks are not part of the last name.
   if (!components.empty()) {
     auto& last = components.back();

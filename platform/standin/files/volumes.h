@@ -59,6 +59,10 @@ class VolumeTable {
               std::wstring_view current_directory,
               bool wildcards,
               WindowsPath& out) const;
+  // Whether Parse reads `path` without the current directory: a drive, a colon and a separator.
+  static bool IsFullPath(std::wstring_view path) {
+    return path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+  }
 
   // The Windows form of a host path: on the volume whose directory holds it (the deepest).
   std::optional<std::wstring> WindowsFormOf(const std::filesystem::path& host) const;
