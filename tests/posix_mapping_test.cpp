@@ -458,7 +458,8 @@ TEST(posix_mapping, HostIdsAndTheirSids) {
 
 // The process's denial follows the process's credentials from one read to the next in one
 // thread: root is denied nothing, and the same thread, acting as nobody, is denied what the
-// kernel refuses nobody, in nobody's own name.
+// kernel refuses nobody, in nobody's own name, and only where the descriptor grants more than
+// the state does.
 TEST(posix_mapping, ProcessDenialFollowsTheCredentialsOfEachRead) {
   if (geteuid() != 0)
     GTEST_SKIP() << "needs root to act as nobody";
@@ -477,16 +478,26 @@ TEST(posix_mapping, ProcessDenialFollowsTheCredentialsOfEachRead) {
     const gid_t nogroup = 65534;
     if (setgroups(1, &nogroup) != 0 || setegid(65534) != 0 || seteuid(65534) != 0)
       _exit(2);
-    const auto denial = standin::ProcessDenial(sd, closed, kMachine);
-    if (!denial)
-      _exit(3);
-    _exit(denial->sid == standin::HostUserSid(kMachine, 65534) ? 0 : 4);
+    // Each read answers for its own descriptor and state, whatever the read before it weighed.
+    const OwnedDescriptor narrow = standin::DeriveDescriptor(closed, kMachine);
+    for (int round = 0; round < 2; ++round) {
+      const auto denial = standin::ProcessDenial(sd, closed, kMachine);
+      if (!denial)
+        _exit(3);
+      if (denial->sid != standin::HostUserSid(kMachine, 65534))
+        _exit(4);
+      if (standin::ProcessDenial(sd, open, kMachine) ||
+          standin::ProcessDenial(narrow, closed, kMachine))
+        _exit(5);
+    }
+    _exit(0);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: root was denied; 2: could not act as nobody; "
-                                       "3: nobody was denied nothing; 4: another account's denial";
+                                       "3: nobody was denied nothing; 4: another account's denial; "
+                                       "5: a denial where the descriptor or state allow none";
 }
 
 }  // namespace

@@ -24,6 +24,8 @@ struct OwnedDescriptor {
   OwnedDescriptor Select(SECURITY_INFORMATION information) const;
   // Replaces the parts `information` names with those of `source`.
   void Assign(const OwnedDescriptor& source, SECURITY_INFORMATION information);
+
+  bool operator==(const OwnedDescriptor&) const = default;
 };
 
 }  // namespace standin

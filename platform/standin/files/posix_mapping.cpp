@@ -484,12 +484,12 @@ const TokenData& ProcessHostToken(const PosixCaller& caller, const SidValue& mac
   return kept.token;
 }
 
-}  // namespace
-
-std::optional<AceEntry> ProcessDenial(const OwnedDescriptor& sd,
-                                      const PosixState& state,
-                                      const SidValue& machine) {
-  const PosixCaller caller = ProcessCaller();
+// The entry that denies the process's host token what `sd` grants it beyond what the kernel
+// grants `caller` on `state`.
+std::optional<AceEntry> Denial(const OwnedDescriptor& sd,
+                               const PosixState& state,
+                               const PosixCaller& caller,
+                               const SidValue& machine) {
   const TokenData& token = ProcessHostToken(caller, machine);
   const ACCESS_MASK granted = Granted(sd, token) & kEnforced;
   const std::vector<ACCESS_MASK> sets = KernelRightSets(state, caller);
@@ -501,6 +501,38 @@ std::optional<AceEntry> ProcessDenial(const OwnedDescriptor& sd,
       best = &set;
   }
   return AceEntry{ACCESS_DENIED_ACE_TYPE, 0, granted & ~*best, token.user, {}};
+}
+
+}  // namespace
+
+std::optional<AceEntry> ProcessDenial(const OwnedDescriptor& sd,
+                                      const PosixState& state,
+                                      const SidValue& machine) {
+  // The denial follows from the descriptor, the state, the credentials and the machine alone,
+  // and a tree's objects share a few of each: each thread keeps the last denial it weighed. The
+  // credentials are still read anew for every object.
+  struct Kept {
+    bool held = false;
+    OwnedDescriptor sd;
+    PosixState state;
+    PosixCaller caller;
+    SidValue machine;
+    std::optional<AceEntry> denial;
+  };
+  thread_local Kept kept;
+  const PosixCaller caller = ProcessCaller();
+  if (kept.held && kept.caller.uid == caller.uid && kept.caller.gids == caller.gids &&
+      kept.state == state && kept.sd == sd && kept.machine == machine)
+    return kept.denial;
+  kept.held = false;
+  const auto denial = Denial(sd, state, caller, machine);
+  kept.sd = sd;
+  kept.state = state;
+  kept.caller = caller;
+  kept.machine = machine;
+  kept.denial = denial;
+  kept.held = true;
+  return denial;
 }
 
 OwnedDescriptor WithDenial(const OwnedDescriptor& sd, const std::optional<AceEntry>& denial) {
