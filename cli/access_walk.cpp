@@ -1,6 +1,7 @@
 #include "cli/access_walk.h"
 
 #include <cstddef>
+#include <cstring>
 
 #include "cli/ace_layout.h"
 #include "security/sized_read.h"
@@ -34,12 +35,16 @@ PSID OwnerRights() {
   return &sid;
 }
 
-// EqualSid(known, sid), where `known` (a valid SID) is `size` bytes long, and `sid` holds at
-// least a SID's fixed part. SIDs whose counts of sub-authorities differ are never equal, so the
-// count settles most comparisons before the call.
+// EqualSid(known, sid), where `known` (a valid SID) is `size` bytes long, and `sid` holds a
+// SID's fixed part and the sub-authorities it counts. SIDs whose counts of sub-authorities differ
+// are never equal, so the count settles most comparisons before the call.
 bool SameSid(const void* known, size_t size, PSID sid) {
-  const BYTE count = static_cast<const BYTE*>(sid)[1];
-  return size == 8u + 4u * count && EqualSid(const_cast<void*>(known), sid);
+  const auto* bytes = static_cast<const BYTE*>(sid);
+  if (size != 8u + 4u * bytes[1])
+    return false;
+  // The last sub-authority (a RID) tells apart most SIDs of one length.
+  return std::memcmp(static_cast<const BYTE*>(known) + size - 4, bytes + size - 4, 4) == 0 &&
+         EqualSid(const_cast<void*>(known), sid);
 }
 
 bool IsOwnerRights(PSID sid) {
@@ -69,13 +74,20 @@ Weight WeightOf(const ACE_HEADER* ace) {
 }
 
 // The entries of `dacl` in order, each with its SID; null SIDs for entries that hold none.
-std::vector<const ACE_HEADER*> Entries(PACL dacl) {
-  std::vector<const ACE_HEADER*> entries;
+// A DACL entry, and its SID (null where it has none the walk can read).
+struct Entry {
+  const ACE_HEADER* ace;
+  PSID sid;
+};
+
+std::vector<Entry> Entries(PACL dacl) {
+  std::vector<Entry> entries;
   for (DWORD i = 0;; ++i) {
     void* ace = nullptr;
     if (!GetAce(dacl, i, &ace) || !ace)
       break;
-    entries.push_back(static_cast<const ACE_HEADER*>(ace));
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    entries.push_back({header, AceSid(header)});
   }
   return entries;
 }
@@ -218,28 +230,28 @@ std::optional<AccessWalk> WalkAccess(const AccessSubject& subject,
   if (desired == 0)
     return walk;
 
-  const std::vector<const ACE_HEADER*> entries = Entries(dacl);
-  auto applies = [](const ACE_HEADER* ace) {
-    const Weight weight = WeightOf(ace);
+  const std::vector<Entry> entries = Entries(dacl);
+  auto applies = [](const Entry& entry) {
+    const Weight weight = WeightOf(entry.ace);
     return (weight == Weight::kAllow || weight == Weight::kDeny) &&
-           !(ace->AceFlags & INHERIT_ONLY_ACE) && AceSid(ace);
+           !(entry.ace->AceFlags & INHERIT_ONLY_ACE) && entry.sid;
   };
   const bool is_owner = subject.Holds(owner, false);
   bool owner_rights_entry = false;
-  for (const ACE_HEADER* ace : entries) {
-    if (applies(ace) && IsOwnerRights(AceSid(ace)))
+  for (const Entry& entry : entries) {
+    if (applies(entry) && IsOwnerRights(entry.sid))
       owner_rights_entry = true;
   }
   walk.owner_implicit = is_owner && !owner_rights_entry ? kOwnerImplicit & ~privileged : 0;
   ACCESS_MASK allowed = privileged | walk.owner_implicit;
   ACCESS_MASK denied = 0;
   for (DWORD i = 0; i < entries.size(); ++i) {
-    const ACE_HEADER* ace = entries[i];
-    const PSID sid = AceSid(ace);
+    const ACE_HEADER* ace = entries[i].ace;
+    const PSID sid = entries[i].sid;
     if (WeightOf(ace) == Weight::kConditional && !(ace->AceFlags & INHERIT_ONLY_ACE) && sid &&
         subject.Holds(sid, true) && !walk.conditional)
       walk.conditional = i;
-    if (!applies(ace))
+    if (!applies(entries[i]))
       continue;
     const bool deny = WeightOf(ace) == Weight::kDeny;
     const bool owner_rights = IsOwnerRights(sid);

@@ -149,6 +149,16 @@ RandomPairs::RandomPairs(unsigned seed, std::vector<std::vector<BYTE>> held, boo
     pool_.push_back(portable::SidBytes(text));
   if (!wine_)
     pool_.push_back(portable::SidBytes(L"S-1-3-4"));
+  // A held SID's twin in another domain: the same length and last sub-authority, told apart only
+  // by the whole SID.
+  for (const auto& sid : held_) {
+    if (sid.size() >= 16) {
+      std::vector<BYTE> twin = sid;
+      twin[twin.size() - 8] ^= 1;
+      pool_.push_back(std::move(twin));
+      break;
+    }
+  }
 }
 
 ACCESS_MASK RandomPairs::RandomMask(bool in_entry) {
