@@ -1,5 +1,6 @@
 #include "cli/access_walk.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -82,6 +83,7 @@ struct Entry {
 
 std::vector<Entry> Entries(PACL dacl) {
   std::vector<Entry> entries;
+  entries.reserve(std::min<DWORD>(dacl->AceCount, 64));
   for (DWORD i = 0;; ++i) {
     void* ace = nullptr;
     if (!GetAce(dacl, i, &ace) || !ace)

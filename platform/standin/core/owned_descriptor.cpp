@@ -1,5 +1,7 @@
 #include "platform/standin/core/owned_descriptor.h"
 
+#include <utility>
+
 namespace standin {
 
 namespace {
@@ -64,18 +66,33 @@ std::vector<BYTE> OwnedDescriptor::SelfRelative() const {
   return out;
 }
 
-OwnedDescriptor OwnedDescriptor::Select(SECURITY_INFORMATION information) const {
+namespace {
+
+// The parts of `source` that `information` names, copied from an lvalue and moved from an
+// rvalue.
+template <typename Source>
+OwnedDescriptor Selected(Source&& source, SECURITY_INFORMATION information) {
   OwnedDescriptor d;
-  d.control = control & ControlBits(information);
+  d.control = source.control & ControlBits(information);
   if (information & OWNER_SECURITY_INFORMATION)
-    d.owner = owner;
+    d.owner = std::forward<Source>(source).owner;
   if (information & GROUP_SECURITY_INFORMATION)
-    d.group = group;
+    d.group = std::forward<Source>(source).group;
   if (information & DACL_SECURITY_INFORMATION)
-    d.dacl = dacl;
+    d.dacl = std::forward<Source>(source).dacl;
   if (information & SACL_SECURITY_INFORMATION)
-    d.sacl = sacl;
+    d.sacl = std::forward<Source>(source).sacl;
   return d;
+}
+
+}  // namespace
+
+OwnedDescriptor OwnedDescriptor::Select(SECURITY_INFORMATION information) const& {
+  return Selected(*this, information);
+}
+
+OwnedDescriptor OwnedDescriptor::Select(SECURITY_INFORMATION information) && {
+  return Selected(std::move(*this), information);
 }
 
 void OwnedDescriptor::Assign(const OwnedDescriptor& source, SECURITY_INFORMATION information) {

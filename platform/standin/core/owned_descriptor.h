@@ -21,7 +21,8 @@ struct OwnedDescriptor {
   std::vector<BYTE> SelfRelative() const;
 
   // Only the parts `information` names (owner, group, DACL, SACL), with their control bits.
-  OwnedDescriptor Select(SECURITY_INFORMATION information) const;
+  OwnedDescriptor Select(SECURITY_INFORMATION information) const&;
+  OwnedDescriptor Select(SECURITY_INFORMATION information) &&;
   // Replaces the parts `information` names with those of `source`.
   void Assign(const OwnedDescriptor& source, SECURITY_INFORMATION information);
 

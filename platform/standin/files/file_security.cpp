@@ -100,7 +100,7 @@ DWORD ReadFileSecurity(FileSystem& files,
   if (const DWORD error = files.store().Read(object.path, object.where, whole,
                                              located.stx_mask ? &located : nullptr))
     return error;
-  sd = whole.Select(information);
+  sd = std::move(whole).Select(information);
   return ERROR_SUCCESS;
 }
 

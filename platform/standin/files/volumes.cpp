@@ -177,6 +177,8 @@ DWORD VolumeTable::Parse(std::wstring_view path,
   WindowsPath result;
   result.volume = volume;
   result.trailing_separator = !rest.empty() && IsSeparator(rest.back());
+  components.reserve(components.size() + 1 +
+                     static_cast<size_t>(std::count_if(rest.begin(), rest.end(), IsSeparator)));
   ForEachName(rest, [&components](std::wstring_view part) {
     if (part == L".")
       return;
