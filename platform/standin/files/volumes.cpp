@@ -317,11 +317,11 @@ DWORD Locate(const WindowsPath& path, HostLocation& out, struct statx* found) {
       exact_text += '/';
     exact_text += *bytes;
   }
-  const std::filesystem::path exact(std::move(exact_text));
+  std::filesystem::path exact(std::move(exact_text));
   if (spelled && stat_of(exact) && (n > 0 || S_ISDIR(seen.stx_mode))) {
     if (path.trailing_separator && !S_ISDIR(seen.stx_mode) && n > 0)
       return ERROR_INVALID_NAME;
-    out = {exact, true, S_ISDIR(seen.stx_mode)};
+    out = {std::move(exact), true, S_ISDIR(seen.stx_mode)};
     return ERROR_SUCCESS;
   }
   seen.stx_mask = 0;
