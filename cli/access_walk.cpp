@@ -74,13 +74,13 @@ Weight WeightOf(const ACE_HEADER* ace) {
   }
 }
 
-// The entries of `dacl` in order, each with its SID; null SIDs for entries that hold none.
 // A DACL entry, and its SID (null where it has none the walk can read).
 struct Entry {
   const ACE_HEADER* ace;
   PSID sid;
 };
 
+// The entries of `dacl` in order, each with its SID.
 std::vector<Entry> Entries(PACL dacl) {
   std::vector<Entry> entries;
   entries.reserve(std::min<DWORD>(dacl->AceCount, 64));
